@@ -137,6 +137,14 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     close->setFocus();
 }
 
+void AboutWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Without a window manager nothing else would make the new window the active one.
+    activateWindow();
+    findChild<QPushButton*>(QStringLiteral("关闭按钮"))->setFocus();
+}
+
 void showAboutWindow(QWidget* parent)
 {
     AboutWindow window(parent);

@@ -14,6 +14,9 @@ public:
 
     // The credits and change log, lines separated by CR LF.
     static QString creditsText();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 // Opens AboutWindow modally; returns when it has been closed.

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
+#include "app/test_actions.h"
 #include "common/fatal.h"
 #include "common/gbk.h"
 #include "platform/fonts.h"
@@ -38,6 +39,7 @@ int main(int argc, char* argv[])
 
     auto* window = new MainWindow;
     window->showCentred();
+    runTestActionsFromEnvironment(window);
     QApplication::exec();
     exitProgram(0);
 }

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/about_window.h"
 #include "app/globals.h"
 #include "common/fatal.h"
 #include "common/gbk.h"
@@ -132,6 +133,7 @@ void MainWindow::createControls()
     m_stopButton->setText(q("停止查询"));
     m_stopButton->setFocusPolicy(Qt::ClickFocus);
     m_stopButton->setAutoDefault(false);
+    m_stopButton->setAccessibleName(m_stopButton->text());
 
     m_queryButton = place<QPushButton>(client, "快递查询", 132, 158, 132, 57);
     m_queryButton->setText(q("查询(&C)"));
@@ -149,6 +151,7 @@ void MainWindow::createControls()
     m_clearButton->setFont(songtiFont(12));
     m_clearButton->setFocusPolicy(Qt::ClickFocus);
     m_clearButton->setAutoDefault(false);
+    m_clearButton->setAccessibleName(m_clearButton->text());
 
     m_savedList = place<ReportListView>(client, "超级列表框1", 9, 247, 255, 233);
     m_savedList->listModel()->setColumns({q("快递单号"), q("公司"), q("备注")});
@@ -184,7 +187,6 @@ void MainWindow::createControls()
     m_number->setFont(songtiFont(16, true));
     m_number->setValidator(new UpperCaseValidator(m_number));
     m_number->setFocusPolicy(Qt::StrongFocus);
-    m_number->installEventFilter(this);
 
     auto* numberLabel = place<QLabel>(client, "标签1", 8, 0, 80, 24);
     numberLabel->setText(q("请输入单号："));
@@ -249,7 +251,9 @@ void MainWindow::createMenus()
     homepage->setObjectName(q("actionHomepage"));
     connect(homepage, &QAction::triggered, this, [] { openHomepage(); });
     help->addAction(q("检查更新(&U)"))->setObjectName(q("actionUpdate"));
-    help->addAction(q("关于(&A)"))->setObjectName(q("actionAbout"));
+    QAction* about = help->addAction(q("关于(&A)"));
+    about->setObjectName(q("actionAbout"));
+    connect(about, &QAction::triggered, this, [this] { showAboutWindow(this); });
 }
 
 void MainWindow::popupSavedListMenu()
@@ -268,7 +272,6 @@ void MainWindow::popupSavedListMenu()
         const int chosenItem = chosen->data().toInt();
         QTimer::singleShot(0, this, [this, chosenItem] { emit savedListPopupChosen(chosenItem); });
     });
-    connect(m_popup, &QObject::destroyed, this, [this] { m_popup = nullptr; });
     m_popup->popup(QCursor::pos() + QPoint(3, 3));
 }
 
@@ -326,8 +329,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
+        // The press passes the filter again at each parent it propagates to; act on the first.
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget &&
-            widget->window() == this && isActiveWindow() && !key->isAutoRepeat()) {
+            widget == QApplication::focusWidget() && widget->window() == this && !key->isAutoRepeat()) {
             // Enter runs the query wherever the focus is, but only through the default button.
             if (m_queryButton->isVisible() && m_queryButton->isEnabled() && m_queryButton->isDefault())
                 m_queryButton->click();

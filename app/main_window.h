@@ -3,10 +3,11 @@
 // The start window: the query controls, the progress list, the saved list, the menus.
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
 
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QPushButton;
 
 namespace kuvona {
@@ -64,7 +65,7 @@ private:
     QAction* m_autoSave = nullptr;
     QAction* m_carrierSelect = nullptr;
     QAction* m_defaultSkin = nullptr;
-    QMenu* m_popup = nullptr;
+    QPointer<QMenu> m_popup; // gone once the pop-up has closed
     bool m_destroyed = false;
 };
 

@@ -1,0 +1,122 @@
+// The program's ways to end, seen from outside: the real executable runs as a child process,
+// driven through its test-action and message-box seams.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1000;
+    QStringList boxes; // "kind<TAB>title<TAB>text" lines
+};
+
+// Runs a copy of the program placed in `dir`, so its directory (and its files) are the test's.
+Run runProgram(const QString& dir, const QString& actions, const QStringList& extraEnv = {},
+               bool keepTemp = true)
+{
+    const QString exe = dir + u"/kuvona"_s;
+    if (!QFile::exists(exe))
+        QFile::copy(QStringLiteral(KUVONA_EXE), exe);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"KUVONA_TEST_ACTIONS"_s, actions);
+    env.insert(u"KUVONA_MSGBOX_LOG"_s, dir + u"/boxes.log"_s);
+    env.insert(u"KUVONA_OPENURL_LOG"_s, dir + u"/urls.log"_s);
+    if (!keepTemp)
+        env.remove(u"TEMP"_s);
+    for (const QString& kv : extraEnv)
+        env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(exe, {});
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -999;
+    QFile log(dir + u"/boxes.log"_s);
+    if (log.open(QIODevice::ReadOnly))
+        run.boxes = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+} // namespace
+
+class TestLifecycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void closingDeletesLeftoverTempFile();
+    void closingWithoutTempVariable();
+    void exitMenu();
+    void missingSkinLibraryIsFatal();
+    void skinLibraryBesideTheProgram();
+};
+
+void TestLifecycle::closingDeletesLeftoverTempFile()
+{
+    QTemporaryDir dir, temp;
+    QFile leftover(temp.path() + u"/temp.htm"_s);
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    QFile other(temp.path() + u"/other.htm"_s);
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.close();
+    const Run run = runProgram(dir.path(), u"wait:100;close"_s, {u"TEMP="_s + temp.path()});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(!QFile::exists(leftover.fileName()));
+    QVERIFY(QFile::exists(other.fileName()));
+    QVERIFY(run.boxes.isEmpty());
+}
+
+void TestLifecycle::closingWithoutTempVariable()
+{
+    QTemporaryDir dir;
+    const Run run = runProgram(dir.path(), u"close"_s, {}, false);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.boxes.isEmpty());
+}
+
+void TestLifecycle::exitMenu()
+{
+    QTemporaryDir dir;
+    const Run run = runProgram(dir.path(), u"trigger:actionExit"_s);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.boxes.isEmpty());
+}
+
+void TestLifecycle::missingSkinLibraryIsFatal()
+{
+    QTemporaryDir dir;
+    const Run run = runProgram(dir.path(), u"trigger:actionDefaultSkin;wait:5000;close"_s);
+    QCOMPARE(run.exitCode, 255); // -1 as a Linux exit status
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes.first(),
+             u"16\t错误\t运行时出错!\\r\\n\\r\\n错误信息：无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”\\r\\n"_s);
+}
+
+void TestLifecycle::skinLibraryBesideTheProgram()
+{
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(KUVONA_SKIN_LIB), dir.path() + u"/KillAD.dll"_s));
+    const QString marker = dir.path() + u"/detached"_s;
+    const Run run = runProgram(dir.path(), u"trigger:actionDefaultSkin;trigger:actionDefaultSkin;close"_s,
+                               {u"KUVONA_SKIN_MARKER="_s + marker});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(QFile::exists(marker));
+    QVERIFY(run.boxes.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestLifecycle)
+#include "tst_lifecycle.moc"

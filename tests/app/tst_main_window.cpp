@@ -1,0 +1,323 @@
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/about_window.h"
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "common/gbk.h"
+#include "common/open_url.h"
+#include "platform/check_list_box.h"
+#include "platform/message_box.h"
+#include "platform/report_list_view.h"
+#include "platform/ui_text.h"
+
+using namespace kuvona;
+
+namespace {
+
+QString q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QStringList visibleTexts(const QList<QAction*>& actions)
+{
+    QStringList texts;
+    for (QAction* a : actions)
+        if (a->isVisible())
+            texts << a->text();
+    return texts;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void caption();
+    void controlsAtTheirPlaces_data();
+    void controlsAtTheirPlaces();
+    void menus();
+    void savedListPopup();
+    void numberUpperCasedAsTyped();
+    void enterRunsOnlyTheDefaultButton_data();
+    void enterRunsOnlyTheDefaultButton();
+    void tabCycle();
+    void autoSaveToggle();
+    void helpBox();
+    void clearKeepsProgress();
+    void homepage();
+    void aboutTitleLine();
+    void aboutCloses_data();
+    void aboutCloses();
+    void aboutHomepageStaysOpen();
+
+private:
+    MainWindow* m_window = nullptr;
+    std::vector<std::string> m_urls;
+};
+
+void TestMainWindow::init()
+{
+    messageBoxSeam::clear();
+    messageBoxSeam::setAutoAnswer(true);
+    m_urls.clear();
+    setOpenUrlHandler([this](const std::string& url) { m_urls.push_back(url); });
+    m_window = new MainWindow;
+    m_window->showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+
+void TestMainWindow::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    setOpenUrlHandler(nullptr);
+}
+
+void TestMainWindow::caption()
+{
+    QCOMPARE(m_window->windowTitle(), q("Kuvona v2.1  作者:Tamsor 数据提供:爱查快递"));
+    QCOMPARE(appVersion, std::string("2.1"));
+    QCOMPARE(captionSuffix, gbk("  作者:Tamsor 数据提供:爱查快递"));
+}
+
+void TestMainWindow::controlsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+
+    // clang-format off
+    QTest::newRow("进度列表框")  << q("进度列表框")  << QRect(272, 24, 432, 456);
+    QTest::newRow("选择列表框1") << q("选择列表框1") << QRect(9, 56, 103, 160);
+    QTest::newRow("停止按钮")    << q("停止按钮")    << QRect(131, 85, 132, 26);
+    QTest::newRow("快递查询")    << q("快递查询")    << QRect(132, 158, 132, 57);
+    QTest::newRow("标签7")       << q("标签7")       << QRect(10, 224, 254, 23);
+    QTest::newRow("清空按钮")    << q("清空按钮")    << QRect(131, 54, 132, 26);
+    QTest::newRow("超级列表框1") << q("超级列表框1") << QRect(9, 247, 255, 233);
+    QTest::newRow("单号")        << q("单号")        << QRect(9, 24, 255, 24);
+    QTest::newRow("标签1")       << q("标签1")       << QRect(8, 0, 80, 24);
+    // clang-format on
+}
+
+void TestMainWindow::controlsAtTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    auto* control = m_window->findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), geometry);
+    QCOMPARE(control->parentWidget(), m_window->centralWidget()); // client area below the menu bar
+    if (control->focusPolicy() != Qt::NoFocus && !qobject_cast<QLabel*>(control))
+        QVERIFY2(!control->accessibleName().isEmpty(), "a screen reader needs a name");
+}
+
+void TestMainWindow::menus()
+{
+    QCOMPARE(visibleTexts(m_window->menuBar()->actions()), (QStringList{q("文件(&F)"), q("帮助(&H)")}));
+    auto* file = m_window->findChild<QMenu*>(q("menuFile"));
+    QVERIFY(file);
+    QCOMPARE(visibleTexts(file->actions()),
+             (QStringList{q("查询(&C)"), q("查淘宝"), q("添加单号(&A)"), q("自动保存单号"), q("退出(&X)")}));
+    QVERIFY(m_window->autoSaveAction()->isChecked());
+    auto* help = m_window->findChild<QMenu*>(q("menuHelp"));
+    QCOMPARE(visibleTexts(help->actions()),
+             (QStringList{q("帮助文件(&H)"), q("访问主页(&V)"), q("检查更新(&U)"), q("关于(&A)")}));
+    // The hidden item and the skin commands are reachable from no menu.
+    for (QMenu* menu : {file, help}) {
+        QVERIFY(!menu->actions().contains(m_window->carrierSelectAction()));
+        QVERIFY(!menu->actions().contains(m_window->defaultSkinAction()));
+    }
+    for (QAction* a : m_window->menuBar()->actions())
+        QVERIFY(a->text() != q("打印(&P)"));
+}
+
+void TestMainWindow::savedListPopup()
+{
+    QCursor::setPos(m_window->mapToGlobal(QPoint(100, 300)));
+    const QPoint pointer = QCursor::pos();
+    auto* list = m_window->findChild<ReportListView*>(q("超级列表框1"));
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    QMenu* popup = m_window->savedListPopup();
+    QVERIFY(popup);
+    QCOMPARE(visibleTexts(popup->actions()),
+             (QStringList{q("添加单号"), q("编辑单号"), q("删除单号\tDel"), q("全部删除"), q("取消")}));
+    QCOMPARE(popup->pos(), pointer + QPoint(3, 3));
+    for (QAction* a : popup->actions())
+        QVERIFY(a->shortcut().isEmpty()); // "Del" is a label; the list's key handler deletes
+    QSignalSpy chosen(m_window, &MainWindow::savedListPopupChosen);
+    popup->actions().at(2)->trigger();
+    QVERIFY(chosen.isEmpty()); // runs only once the menu has closed
+    QTRY_COMPARE(chosen.size(), 1);
+    QCOMPARE(chosen.first().first().toInt(), 2);
+}
+
+void TestMainWindow::numberUpperCasedAsTyped()
+{
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    QCOMPARE(QApplication::focusWidget(), number);
+    QTest::keyClicks(number, QStringLiteral("abc123"));
+    QCOMPARE(number->text(), QStringLiteral("ABC123"));
+    QCOMPARE(number->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+}
+
+void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("isDefault");
+    QTest::addColumn<int>("clicks");
+
+    // clang-format off
+    QTest::newRow("in number")        << q("单号")        << true  << true  << 1;
+    QTest::newRow("in carrier list")  << q("选择列表框1") << true  << true  << 1;
+    QTest::newRow("in progress list") << q("进度列表框")  << true  << true  << 1;
+    QTest::newRow("disabled")         << q("单号")        << false << true  << 0;
+    QTest::newRow("not default")      << q("选择列表框1") << true  << false << 0;
+    // clang-format on
+}
+
+void TestMainWindow::enterRunsOnlyTheDefaultButton()
+{
+    QFETCH(QString, focus);
+    QFETCH(bool, enabled);
+    QFETCH(bool, isDefault);
+    QFETCH(int, clicks);
+    auto* button = m_window->findChild<QPushButton*>(q("快递查询"));
+    auto* target = m_window->findChild<QWidget*>(focus);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    button->setEnabled(enabled);
+    button->setDefault(isDefault);
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(clicked.size(), clicks);
+}
+
+void TestMainWindow::tabCycle()
+{
+    const QStringList forward{q("选择列表框1"), q("进度列表框"), q("快递查询"), q("单号")};
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("单号"));
+    for (const QString& next : forward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), next);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("快递查询"));
+    // Focus on 单号 makes the query button the default again.
+    auto* button = m_window->findChild<QPushButton*>(q("快递查询"));
+    button->setDefault(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("单号"));
+    QVERIFY(button->isDefault());
+}
+
+void TestMainWindow::autoSaveToggle()
+{
+    QAction* autoSave = m_window->autoSaveAction();
+    autoSave->trigger();
+    QVERIFY(!autoSave->isChecked());
+    toggleAutoSave();
+    QVERIFY(autoSave->isChecked());
+}
+
+void TestMainWindow::helpBox()
+{
+    m_window->findChild<QAction*>(q("actionHelp"))->trigger();
+    const auto shown = messageBoxSeam::shown();
+    QCOMPARE(shown.size(), std::size_t(1));
+    QCOMPARE(shown[0].text, gbk("这么简单的软件不用帮助吧……\r\n\r\n自己先摸索吧，有问题请到主页留言！"));
+    QCOMPARE(shown[0].title, gbk("帮助"));
+    QCOMPARE(shown[0].kind, 0);
+}
+
+void TestMainWindow::clearKeepsProgress()
+{
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    auto* progress = m_window->findChild<ReportListView*>(q("进度列表框"));
+    auto* carriers = m_window->findChild<CheckListBox*>(q("选择列表框1"));
+    number->setText(QStringLiteral("YT123"));
+    progress->listModel()->appendRow(QStringLiteral("1"));
+    carriers->setChecked(5, true);
+    QTest::mouseClick(m_window->findChild<QPushButton*>(q("清空按钮")), Qt::LeftButton);
+    QCOMPARE(number->text(), QString());
+    QCOMPARE(progress->listModel()->rowCount(), 1);
+    QVERIFY(carriers->isChecked(5));
+}
+
+void TestMainWindow::homepage()
+{
+    qputenv("KUVONA_HOMEPAGE_HOST", "127.0.0.1:8080");
+    m_window->findChild<QAction*>(q("actionHomepage"))->trigger();
+    qunsetenv("KUVONA_HOMEPAGE_HOST");
+    QCOMPARE(m_urls, std::vector<std::string>{"http://127.0.0.1:8080"});
+}
+
+void TestMainWindow::aboutTitleLine()
+{
+    AboutWindow about(m_window);
+    auto* title = about.findChild<QLabel*>(q("标签3"));
+    QCOMPARE(title->text(), q("Kuvona v2.1  作者:Tamsor 数据提供:爱查快递"));
+    QCOMPARE(title->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QCOMPARE(title->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    const QStringList lines = AboutWindow::creditsText().split(q("\r\n"));
+    QCOMPARE(lines.first(), QString(13, QLatin1Char(' ')));
+    QVERIFY(lines.at(1).startsWith(QString(11, QLatin1Char(' '))));
+    QVERIFY(lines.contains(q("更新记录:")));
+    QVERIFY(lines.contains(q("目前支持21个快递查询，根据需求会逐步增加。")));
+}
+
+void TestMainWindow::aboutCloses_data()
+{
+    QTest::addColumn<QString>("how");
+    // clang-format off
+    QTest::newRow("enter")     << QStringLiteral("enter");
+    QTest::newRow("escape")    << QStringLiteral("escape");
+    QTest::newRow("button")    << QStringLiteral("button");
+    QTest::newRow("close box") << QStringLiteral("close");
+    // clang-format on
+}
+
+void TestMainWindow::aboutCloses()
+{
+    QFETCH(QString, how);
+    AboutWindow about(m_window);
+    about.open(); // window-modal is enough to test the closing paths without a nested loop
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), q("关闭按钮"));
+    if (how == QLatin1String("enter"))
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    else if (how == QLatin1String("escape"))
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    else if (how == QLatin1String("button"))
+        QTest::mouseClick(about.findChild<QPushButton*>(q("关闭按钮")), Qt::LeftButton);
+    else
+        about.close();
+    QVERIFY(!about.isVisible());
+}
+
+void TestMainWindow::aboutHomepageStaysOpen()
+{
+    AboutWindow about(m_window);
+    about.open();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), q("关闭按钮"));
+    QTest::mouseClick(about.findChild<QPushButton*>(q("访问主页")), Qt::LeftButton);
+    QCOMPARE(m_urls.size(), std::size_t(1));
+    QVERIFY(m_urls[0].rfind("http://", 0) == 0);
+    QVERIFY(about.isVisible());
+    QTest::keyClick(&about, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("关闭按钮"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"
