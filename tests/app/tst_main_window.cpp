@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
+#include "platform/xp_style.h"
 
 using namespace kuvona;
 
@@ -44,6 +45,8 @@ private slots:
     void init();
     void cleanup();
     void caption();
+    void xpStyleForEveryWindow();
+    void sharedTextsReleasedOnce();
     void controlsAtTheirPlaces_data();
     void controlsAtTheirPlaces();
     void menus();
@@ -89,6 +92,33 @@ void TestMainWindow::caption()
     QCOMPARE(m_window->windowTitle(), q("Kuvona v2.1  作者:Tamsor 数据提供:爱查快递"));
     QCOMPARE(appVersion, std::string("2.1"));
     QCOMPARE(captionSuffix, gbk("  作者:Tamsor 数据提供:爱查快递"));
+}
+
+void TestMainWindow::xpStyleForEveryWindow()
+{
+    auto* style = qobject_cast<XpStyle*>(QApplication::style());
+    QVERIFY(style);
+    QCOMPARE(style->scheme(), 1);
+    // A window created afterwards gets the same look: its edit box frame is the scheme's colour.
+    QLineEdit later;
+    later.resize(80, 24);
+    later.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&later));
+    const QImage image = later.grab().toImage();
+    QCOMPARE(image.pixelColor(0, 12), QColor(123, 158, 189));
+    QCOMPARE(image.pixelColor(40, 0), QColor(123, 158, 189));
+}
+
+void TestMainWindow::sharedTextsReleasedOnce()
+{
+    carrierCode = "zhongtong";
+    releaseSharedTexts();
+    QVERIFY(carrierCode.empty());
+    QVERIFY(appVersion.empty());
+    carrierCode = "again";
+    releaseSharedTexts(); // a second orderly end must not release again
+    QCOMPARE(carrierCode, std::string("again"));
+    QCOMPARE(releaseSharedTextsRuns(), 1);
 }
 
 void TestMainWindow::controlsAtTheirPlaces_data()

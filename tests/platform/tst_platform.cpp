@@ -14,6 +14,7 @@
 #include "platform/message_box.h"
 #include "platform/program_dir.h"
 #include "platform/report_list_view.h"
+#include "platform/translations.h"
 #include "platform/worker.h"
 
 using namespace kuvona;
@@ -38,6 +39,7 @@ private slots:
     void cleanup();
     void seamAnswersAndRecords();
     void workerBoxShownWithoutBlocking();
+    void buttonsSpeakTheUsersLanguage();
     void stoppedWorkerBoxDisappears();
     void stoppedWorkerChangesNothing();
     void releasedIdsNameNothing();
@@ -77,6 +79,20 @@ void TestPlatform::workerBoxShownWithoutBlocking()
     box->button(QMessageBox::Ok)->click();
     QTRY_COMPARE(answer.load(), 0);
     QTRY_VERIFY(!workerRunning(id));
+}
+
+void TestPlatform::buttonsSpeakTheUsersLanguage()
+{
+    QVERIFY(loadToolkitTranslations(QLocale(QLocale::Chinese, QLocale::China)));
+    const WorkerId id = startWorker([] { messageBox(gbk("删除吗？"), "", BoxWarningOkCancel); });
+    QTRY_VERIFY(visibleBox() != nullptr);
+    QMessageBox* box = visibleBox();
+    QCOMPARE(box->button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+    QCOMPARE(box->button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QCOMPARE(box->windowTitle(), QString::fromUtf8("信息："));
+    terminateWorker(id);
+    QTRY_VERIFY(visibleBox() == nullptr);
 }
 
 void TestPlatform::stoppedWorkerBoxDisappears()
