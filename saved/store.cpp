@@ -297,24 +297,31 @@ void closeStore()
     g_current = nullptr;
 }
 
-std::int32_t recordCount()
+namespace {
+
+// storedRecordCount as recordCount reads it; empty when it could not be read within the retry time.
+std::optional<std::int32_t> readRecordCount(Store& s)
 {
-    if (!g_current)
-        return 0;
-    Store& s = *g_current;
     const auto start = tickCount();
     for (;;) {
         ByteLock lock(s.locks, kCountOffset);
         if (lock.granted()) {
             unsigned char bytes[8];
             if (!readExactly(s.fd, bytes, 8, kCountOffset))
-                return 0;
+                return std::nullopt;
             return std::max<std::int32_t>(0, loadInt32(bytes));
         }
         if (lock.result() != FileLocks::Result::Conflict || tickCount() - start >= kCountRetryMs)
-            return 0;
+            return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + tickCount() % 20));
     }
+}
+
+} // namespace
+
+std::int32_t recordCount()
+{
+    return g_current ? readRecordCount(*g_current).value_or(0) : 0;
 }
 
 void goToFirstRecord()
@@ -327,7 +334,10 @@ bool goToRecord(std::int32_t n)
 {
     if (!g_current)
         return false;
-    const std::int32_t c = recordCount();
+    const auto count = readRecordCount(*g_current);
+    if (!count)
+        return false;
+    const std::int32_t c = *count;
     const std::int64_t target = std::min<std::int64_t>(std::int64_t(n) - 1, std::int64_t(c) - 1);
     g_current->currentRecord = static_cast<std::int32_t>(std::max<std::int64_t>(0, target));
     return true;
@@ -340,7 +350,7 @@ bool skipRecord(std::int32_t n)
     if (n == 0)
         return true;
     Store& s = *g_current;
-    const std::int32_t c = recordCount();
+    const std::int32_t c = readRecordCount(s).value_or(0);
     if (c == 0)
         return false;
     if (n > 0) {

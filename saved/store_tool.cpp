@@ -177,6 +177,8 @@ void printTable(const std::vector<std::vector<std::string>>& rows)
             if (c + 1 < row.size())
                 line += std::string(widths[c] - displayWidth(row[c]) + 2, ' ');
         }
+        // An empty last cell would leave padding at the end of the line.
+        line.erase(line.find_last_not_of(' ') + 1);
         std::cout << line << '\n';
     }
 }
