@@ -8,11 +8,17 @@ namespace {
 
 std::string replacePlaceholder(std::string_view marker)
 {
-    static const std::string placeholder = "#" + gbk("引号");
-    std::string out(marker);
-    for (std::size_t at = out.find(placeholder); at != std::string::npos; at = out.find(placeholder, at + 1))
-        out.replace(at, placeholder.size(), "\"");
-    return out;
+    static const std::string placeholder = gbk("#引号");
+    std::string out;
+    out.reserve(marker.size());
+    for (std::size_t from = 0;;) {
+        const std::size_t at = marker.find(placeholder, from);
+        out.append(marker.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+        if (at == std::string_view::npos)
+            return out;
+        out.push_back('"');
+        from = at + placeholder.size();
+    }
 }
 
 } // namespace
