@@ -1,0 +1,65 @@
+#pragma once
+
+// Taking the tracking service's answer apart into progress rows.
+//
+// The answer is an HTML fragment whose table cells come in pairs (time, progress text). It is not
+// parsed as HTML: cells are counted and cut by the literal markers "<td>" and "</td>", found with
+// findText ignoring ASCII case, so "<TD>" counts and "<td class=x>" does not. Cell texts are kept
+// unchanged. These rules decide what the user sees, so the exact cutting behaviour matters more than
+// HTML correctness.
+
+#include <string>
+#include <string_view>
+
+namespace kuvona {
+
+inline constexpr std::string_view cellStartMarker = "<td>";
+inline constexpr std::string_view cellEndMarker = "</td>";
+
+// Number of occurrences of `marker` that findText can see, found one after another. An empty marker
+// counts 0.
+int countMarker(std::string_view text, std::string_view marker, bool caseSensitive);
+
+// The text between the first start marker and the first end marker after it (ASCII case ignored),
+// or the empty text when either is missing. The placeholder "#引号" in a marker stands for '"'.
+std::string textBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker);
+
+// The text without its first span from a start marker to the first end marker after it (ASCII case
+// ignored). Without a start marker nothing is left: the empty text. A start marker that no end marker
+// follows opens a cell running to the end, so only the text before it is left. The result is never
+// longer than `text`.
+std::string removeFirstCell(std::string_view text, std::string_view startMarker, std::string_view endMarker);
+
+// The number of rows the answer makes: the "</td>" count halved, an odd last cell dropped.
+int resultRowCount(std::string_view answer);
+
+struct ResultRow
+{
+    std::string time;
+    std::string progress;
+};
+
+// Takes the next two cells off the front of `answer`, as textBetween and removeFirstCell do.
+ResultRow takeRow(std::string& answer);
+
+// The cells of one answer, handed out row by row so that a worker can fill the list between pauses
+// without touching a widget here. rowCount() is fixed when the answer is taken in; nextRow() may be
+// called any number of times and gives empty cells once the answer is used up.
+class ResultCells
+{
+public:
+    explicit ResultCells(std::string answer);
+
+    int rowCount() const { return m_rowCount; }
+    ResultRow nextRow();
+    std::string nextCell();
+
+    // What is left of the answer after the cells taken so far.
+    const std::string& remainder() const { return m_answer; }
+
+private:
+    std::string m_answer;
+    int m_rowCount = 0;
+};
+
+} // namespace kuvona
