@@ -21,6 +21,19 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
+// The first `c` (an ASCII byte) that is a character of its own, not the trail byte of a double-byte
+// character: GBK trail bytes include ']' and '['.
+std::size_t findChar(std::string_view s, char c)
+{
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == c)
+            return i;
+        if (static_cast<unsigned char>(s[i]) >= 0x80)
+            ++i;
+    }
+    return std::string_view::npos;
+}
+
 enum class LineKind
 {
     Blank,
@@ -50,7 +63,7 @@ Line classify(std::string_view content, std::size_t begin, std::size_t end, std:
         return line;
     }
     if (text.front() == '[') {
-        const std::size_t close = text.find(']');
+        const std::size_t close = findChar(text, ']');
         if (close != std::string_view::npos) {
             line.kind = LineKind::Section;
             line.name = trim(text.substr(1, close - 1));
@@ -58,7 +71,7 @@ Line classify(std::string_view content, std::size_t begin, std::size_t end, std:
         }
     }
     line.kind = LineKind::Key;
-    const std::size_t eq = text.find('=');
+    const std::size_t eq = findChar(text, '=');
     if (eq == std::string_view::npos) {
         line.name = text;
     } else {
@@ -142,7 +155,7 @@ bool storable(std::string_view section, std::string_view key, std::string_view v
     key = trim(key);
     if (section.empty() || key.empty() || hasBreak(section) || hasBreak(key) || hasBreak(value))
         return false;
-    if (section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos)
+    if (findChar(section, ']') != std::string_view::npos || findChar(key, '=') != std::string_view::npos)
         return false;
     return key.front() != '[' && key.front() != ';';
 }
