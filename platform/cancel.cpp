@@ -10,11 +10,20 @@ thread_local const std::atomic<bool>* t_cancelFlag = nullptr;
 
 } // namespace
 
-void setThreadCancelFlag(const std::atomic<bool>* flag) { t_cancelFlag = flag; }
+void setThreadCancelFlag(const std::atomic<bool>* flag)
+{
+    t_cancelFlag = flag;
+}
 
-const std::atomic<bool>* threadCancelFlag() { return t_cancelFlag; }
+const std::atomic<bool>* threadCancelFlag()
+{
+    return t_cancelFlag;
+}
 
-bool cancellationRequested() { return t_cancelFlag && t_cancelFlag->load(std::memory_order_acquire); }
+bool cancellationRequested()
+{
+    return t_cancelFlag && t_cancelFlag->load(std::memory_order_acquire);
+}
 
 unsigned long long tickCount()
 {
@@ -31,7 +40,8 @@ bool sleepUnlessCancelled(int milliseconds)
         if (cancellationRequested())
             return false;
         const auto left = until - std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(5)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(5)));
     }
     return !cancellationRequested();
 }

@@ -20,8 +20,7 @@ using WorkerId = std::uint64_t;
 // Thrown inside a worker by runOnUiThread() and messageBox() once it has been stopped; the worker
 // machinery catches it. Worker code must let it pass.
 struct WorkerStopped
-{
-};
+{};
 
 // Starts `routine` on a new thread. Call on the user-interface thread.
 WorkerId startWorker(std::function<void()> routine);

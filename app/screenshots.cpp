@@ -1,0 +1,80 @@
+// Renders every window, menu and message box of the program to PNG files, for looking at them
+// without a desktop: kuvona-screenshots OUTDIR
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "app/about_window.h"
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "common/fatal.h"
+#include "common/gbk.h"
+#include "platform/fonts.h"
+#include "platform/ui_text.h"
+
+using namespace kuvona;
+
+namespace {
+
+QString g_outDir;
+
+void save(QWidget* widget, const QString& name)
+{
+    QApplication::processEvents();
+    const QString path = g_outDir + QLatin1Char('/') + name + QStringLiteral(".png");
+    widget->grab().save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+void saveMenu(QMenu* menu, const QString& name)
+{
+    menu->popup(QPoint(0, 0));
+    save(menu, name);
+    menu->hide();
+}
+
+void saveBox(const std::string& text, const std::string& title, QMessageBox::Icon icon,
+             QMessageBox::StandardButtons buttons, const QString& name)
+{
+    QMessageBox box(icon, toQString(title), toQString(text), buttons);
+    box.show();
+    save(&box, name);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    g_outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    QDir().mkpath(g_outDir);
+    QApplication::setFont(dialogFont());
+
+    MainWindow window;
+    window.showCentred();
+    save(&window, QStringLiteral("main-window"));
+    const auto menus = window.menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QMenu* menu : menus)
+        if (!menu->objectName().isEmpty())
+            saveMenu(menu, QStringLiteral("menu-") + menu->objectName());
+    window.popupSavedListMenu();
+    if (QMenu* popup = window.savedListPopup()) {
+        save(popup, QStringLiteral("popup-saved-list"));
+        popup->close();
+    }
+
+    AboutWindow about(&window);
+    about.show();
+    save(&about, QStringLiteral("about-window"));
+    about.close();
+
+    saveBox(gbk("这么简单的软件不用帮助吧……\r\n\r\n自己先摸索吧，有问题请到主页留言！"), gbk("帮助"),
+            QMessageBox::NoIcon, QMessageBox::Ok, QStringLiteral("box-help"));
+    saveBox(fatalErrorText(0, gbk("无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”")),
+            gbk("错误"), QMessageBox::Critical, QMessageBox::Ok, QStringLiteral("box-fatal-skin"));
+    return 0;
+}

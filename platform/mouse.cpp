@@ -1,0 +1,12 @@
+#include "platform/mouse.h"
+
+#include <QGuiApplication>
+
+namespace kuvona {
+
+bool leftMouseButtonDown()
+{
+    return QGuiApplication::mouseButtons() & Qt::LeftButton;
+}
+
+} // namespace kuvona
