@@ -1,5 +1,6 @@
 #include "settings/version_check.h"
 
+#include "common/hosts.h"
 #include "common/text.h"
 
 namespace kuvona {
@@ -9,6 +10,11 @@ bool newerVersionAvailable(const std::string& body, const std::string& appVersio
     const double remote = textToNumber(body);
     const double local = textToNumber(appVersion);
     return remote - local > newerVersionMargin;
+}
+
+std::string updateCheckUrl()
+{
+    return homepageUrl() + "/soft/updata.gif";
 }
 
 } // namespace kuvona

@@ -1,6 +1,6 @@
 #pragma once
 
-// The update check's decision, apart from the network and the message boxes.
+// The update check's version file and decision, apart from the network and the message boxes.
 
 #include <string>
 
@@ -13,5 +13,8 @@ inline constexpr double newerVersionMargin = 1e-7;
 // True when the version file's body (read as a number: leading blanks skipped, reading stops at the
 // first character that cannot continue it, nothing numeric gives 0) is newer than `appVersion`.
 bool newerVersionAvailable(const std::string& body, const std::string& appVersion);
+
+// The version file on the maker's site: homepageUrl() (common/hosts.h) + "/soft/updata.gif".
+std::string updateCheckUrl();
 
 } // namespace kuvona

@@ -1,8 +1,9 @@
 #include <QTest>
 
 #include "common/gbk.h"
-#include "settings/homepage.h"
+#include "common/hosts.h"
 #include "settings/url.h"
+#include "settings/version_check.h"
 
 using namespace kuvona;
 
@@ -32,7 +33,7 @@ class TestUrl : public QObject
 private slots:
     void parts_data();
     void parts();
-    void homepage();
+    void updateCheckUrl();
 };
 
 void TestUrl::parts_data()
@@ -77,22 +78,18 @@ void TestUrl::parts()
     QCOMPARE(q(urlPath(s(url))), path);
 }
 
-void TestUrl::homepage()
+void TestUrl::updateCheckUrl()
 {
     qunsetenv("KUVONA_HOMEPAGE_HOST");
-    QCOMPARE(homepageHost(), std::string(defaultHomepageHost));
-    QCOMPARE(homepageUrl(), "http://" + std::string(defaultHomepageHost));
-    QCOMPARE(updateCheckUrl(), "http://" + std::string(defaultHomepageHost) + "/soft/updata.gif");
+    QCOMPARE(kuvona::updateCheckUrl(), homepageUrl() + "/soft/updata.gif");
+    QVERIFY(kuvona::updateCheckUrl().starts_with("http://"));
 
     qputenv("KUVONA_HOMEPAGE_HOST", "127.0.0.1:8080");
-    QCOMPARE(homepageUrl(), std::string("http://127.0.0.1:8080"));
-    QCOMPARE(updateCheckUrl(), std::string("http://127.0.0.1:8080/soft/updata.gif"));
-    QCOMPARE(urlHost(updateCheckUrl()), std::string("127.0.0.1"));
-    QCOMPARE(urlPort(updateCheckUrl()), 8080);
-    QCOMPARE(urlPath(updateCheckUrl()), std::string("/soft/updata.gif"));
-
-    qputenv("KUVONA_HOMEPAGE_HOST", "  ");
-    QCOMPARE(homepageHost(), std::string(defaultHomepageHost));
+    const std::string url = kuvona::updateCheckUrl();
+    QCOMPARE(url, std::string("http://127.0.0.1:8080/soft/updata.gif"));
+    QCOMPARE(urlHost(url), std::string("127.0.0.1"));
+    QCOMPARE(urlPort(url), 8080);
+    QCOMPARE(urlPath(url), std::string("/soft/updata.gif"));
     qunsetenv("KUVONA_HOMEPAGE_HOST");
 }
 
