@@ -32,6 +32,10 @@
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/xp_style.h"
+#include "query/carrier_table.h"
+#include "query/query_command.h"
+#include "settings/carrier_select_window.h"
+#include "settings/update_check.h"
 
 namespace kuvona {
 namespace {
@@ -121,10 +125,8 @@ void MainWindow::createControls()
     m_progressList->setAccessibleName(q("物流进度"));
 
     m_carriers = place<CheckListBox>(client, "选择列表框1", 9, 56, 103, 160);
-    for (const char* name :
-         {"中通", "天天", "申通", "韵达", "汇通", "圆通",  "顺丰", "京东", "EMS",  "全峰", "宅急送",
-          "德邦", "程光", "DHL",  "UPS",  "USPS", "FedEx", "TNT",  "优速", "国通", "快捷"})
-        m_carriers->addCheckItem(q(name));
+    for (const Carrier& carrier : carrierTable())
+        m_carriers->addCheckItem(toQString(carrier.name));
     m_carriers->setFrameShadow(QFrame::Sunken);
     m_carriers->setFocusPolicy(Qt::StrongFocus);
     m_carriers->setAccessibleName(q("快递公司"));
@@ -207,6 +209,8 @@ void MainWindow::createControls()
     QWidget::setTabOrder(m_queryButton, m_number);
 
     connect(m_clearButton, &QPushButton::clicked, this, [] { clearNumber(); });
+    connect(m_queryButton, &QPushButton::clicked, this, [] { startQuery(); });
+    connect(m_stopButton, &QPushButton::clicked, this, [] { stopQuery(); });
     connect(m_savedList, &ReportListView::rightClicked, this, &MainWindow::popupSavedListMenu);
 
     MainControls& controls = mainControls();
@@ -225,6 +229,7 @@ void MainWindow::createMenus()
     file->setObjectName(q("menuFile"));
     QAction* query = file->addAction(q("查询(&C)"));
     query->setObjectName(q("actionQuery"));
+    connect(query, &QAction::triggered, this, [] { startQueryFromMenu(); });
     file->addAction(q("查淘宝"))->setObjectName(q("actionTaobao"));
     file->addAction(q("添加单号(&A)"))->setObjectName(q("actionAddNumber"));
     m_autoSave = file->addAction(q("自动保存单号"));
@@ -235,6 +240,7 @@ void MainWindow::createMenus()
     // Hidden items stay out of the menus; their actions exist for the commands behind them.
     m_carrierSelect = new QAction(q("选择快递公司(&Z)"), this);
     m_carrierSelect->setObjectName(q("actionCarrierSelect"));
+    connect(m_carrierSelect, &QAction::triggered, this, [this] { showCarrierSelectWindow(this); });
     m_defaultSkin = new QAction(q("默认皮肤"), this);
     m_defaultSkin->setObjectName(q("actionDefaultSkin"));
     connect(m_defaultSkin, &QAction::triggered, this, [] { detachSkin(); });
@@ -250,7 +256,9 @@ void MainWindow::createMenus()
     QAction* homepage = help->addAction(q("访问主页(&V)"));
     homepage->setObjectName(q("actionHomepage"));
     connect(homepage, &QAction::triggered, this, [] { openHomepage(); });
-    help->addAction(q("检查更新(&U)"))->setObjectName(q("actionUpdate"));
+    QAction* update = help->addAction(q("检查更新(&U)"));
+    update->setObjectName(q("actionUpdate"));
+    connect(update, &QAction::triggered, this, [] { workerThread = startUpdateCheck(appVersion); });
     QAction* about = help->addAction(q("关于(&A)"));
     about->setObjectName(q("actionAbout"));
     connect(about, &QAction::triggered, this, [this] { showAboutWindow(this); });

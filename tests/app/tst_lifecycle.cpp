@@ -2,10 +2,13 @@
 // driven through its test-action and message-box seams.
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "../service/local_service.h"
 
 using namespace Qt::StringLiterals;
 
@@ -60,6 +63,8 @@ private slots:
     void closingDeletesLeftoverTempFile();
     void closingWithoutTempVariable();
     void exitMenu();
+    void endingDuringAQuery_data();
+    void endingDuringAQuery();
     void missingSkinLibraryIsFatal();
     void skinLibraryBesideTheProgram();
 };
@@ -94,6 +99,33 @@ void TestLifecycle::exitMenu()
     const Run run = runProgram(dir.path(), u"trigger:actionExit"_s);
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.boxes.isEmpty());
+}
+
+void TestLifecycle::endingDuringAQuery_data()
+{
+    QTest::addColumn<QString>("ending");
+    // clang-format off
+    QTest::newRow("close box")  << u"close"_s;
+    QTest::newRow("exit menu")  << u"trigger:actionExit"_s;
+    // clang-format on
+}
+
+void TestLifecycle::endingDuringAQuery()
+{
+    QFETCH(QString, ending);
+    kuvona::test::LocalService service;
+    QVERIFY2(service.start(), qPrintable(service.error()));
+    QTemporaryDir dir;
+    // 500 rows take half a minute to come in; the program must end at once all the same.
+    const QString actions = u"type:1000000000500;tick:0;click:快递查询;wait:400;"_s + ending;
+    QElapsedTimer timer;
+    timer.start();
+    const Run run = runProgram(dir.path(), actions,
+                               {u"KUVONA_QUERY_HOST="_s + QString::fromStdString(service.hostAndPort())});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(timer.elapsed() < 10000, "the program waited for its worker");
+    QVERIFY(run.boxes.isEmpty());
+    QVERIFY(service.lastRequestLines().value(0).contains("nu=1000000000500"));
 }
 
 void TestLifecycle::missingSkinLibraryIsFatal()
