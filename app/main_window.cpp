@@ -34,6 +34,8 @@
 #include "platform/xp_style.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
+#include "saved/saved_list.h"
+#include "saved/store.h"
 #include "settings/carrier_select_window.h"
 #include "settings/update_check.h"
 
@@ -289,6 +291,7 @@ void MainWindow::onMainWindowCreated()
     appVersion = "2.1";
     captionSuffix = gbk("  作者:Tamsor 数据提供:爱查快递");
     setWindowTitle(toQString("Kuvona v" + appVersion + captionSuffix));
+    initSavedList();
 }
 
 void MainWindow::showCentred()
@@ -318,7 +321,7 @@ void MainWindow::onMainWindowDestroy()
     endWorkerThread();
     if (const std::string path = leftoverTempFile(); !path.empty())
         std::remove(path.c_str());
-    runShutdownSteps();
+    closeStore();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
