@@ -160,13 +160,11 @@ bool storable(std::string_view section, std::string_view key, std::string_view v
     return key.front() != '[' && key.front() != ';';
 }
 
-std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
-                                     std::string_view value)
+namespace {
+
+std::string withValueUnchecked(std::string_view content, std::string_view section, std::string_view key,
+                               std::string_view value)
 {
-    if (!storable(section, key, value))
-        return std::nullopt;
-    section = trim(section);
-    key = trim(key);
     std::string entry;
     entry.reserve(key.size() + value.size() + 3);
     entry.append(key).append("=").append(value).append("\r\n");
@@ -192,6 +190,21 @@ std::optional<std::string> withValue(std::string_view content, std::string_view 
     if (!out.empty() && out.back() != '\n')
         out.append("\r\n");
     out.append("[").append(section).append("]\r\n").append(entry);
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
+                                     std::string_view value)
+{
+    if (!storable(section, key, value))
+        return std::nullopt;
+    std::string out = withValueUnchecked(content, trim(section), trim(key), value);
+    // A name ending in the lead byte of a double-byte character would swallow the "]" or "=" after it
+    // when the line is read back; such an entry is refused rather than written unreadable.
+    if (findValue(out, section, key) != std::string(unquote(trim(value))))
+        return std::nullopt;
     return out;
 }
 

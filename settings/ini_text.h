@@ -25,7 +25,8 @@ bool storable(std::string_view section, std::string_view key, std::string_view v
 
 // `content` with `key` in `section` set to `value`, every other line kept byte for byte. An existing
 // key line is replaced; a new key goes after the last non-blank line of its section; a new section
-// goes to the end of the file. Lines written here end in CR LF. Nothing when the entry is not storable.
+// goes to the end of the file. Lines written here end in CR LF. Nothing when the entry is not storable
+// or would not read back under its section and key.
 std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
                                      std::string_view value);
 
