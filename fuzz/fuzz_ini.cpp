@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     parts.push_back(input.substr(std::min(pos, input.size())));
     parts.resize(6);
-    const auto [content, section, key, value, otherSection, otherKey] =
-        std::tuple(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]);
+    const std::string_view content = parts[0], section = parts[1], key = parts[2], value = parts[3],
+                           otherSection = parts[4], otherKey = parts[5];
 
     (void)kuvona::ini::findValue(content, section, key);
     const auto written = kuvona::ini::withValue(content, section, key, value);
