@@ -34,6 +34,16 @@ std::size_t findChar(std::string_view s, char c)
     return std::string_view::npos;
 }
 
+// A text whose last byte is the lead byte of a double-byte character without its trail byte: written
+// out, that lead byte would pair with the "]", "=" or line end after it.
+bool endsInLoneLeadByte(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size())
+        i += static_cast<unsigned char>(s[i]) >= 0x80 ? 2 : 1;
+    return i > s.size();
+}
+
 enum class LineKind
 {
     Blank,
@@ -157,16 +167,16 @@ bool storable(std::string_view section, std::string_view key, std::string_view v
         return false;
     if (findChar(section, ']') != std::string_view::npos || findChar(key, '=') != std::string_view::npos)
         return false;
+    if (endsInLoneLeadByte(section) || endsInLoneLeadByte(key) || endsInLoneLeadByte(value))
+        return false;
     return key.front() != '[' && key.front() != ';';
 }
 
-std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
-                                     std::string_view value)
+namespace {
+
+std::string withValueUnchecked(std::string_view content, std::string_view section, std::string_view key,
+                               std::string_view value)
 {
-    if (!storable(section, key, value))
-        return std::nullopt;
-    section = trim(section);
-    key = trim(key);
     std::string entry;
     entry.reserve(key.size() + value.size() + 3);
     entry.append(key).append("=").append(value).append("\r\n");
@@ -192,6 +202,20 @@ std::optional<std::string> withValue(std::string_view content, std::string_view 
     if (!out.empty() && out.back() != '\n')
         out.append("\r\n");
     out.append("[").append(section).append("]\r\n").append(entry);
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
+                                     std::string_view value)
+{
+    if (!storable(section, key, value))
+        return std::nullopt;
+    std::string out = withValueUnchecked(content, trim(section), trim(key), value);
+    // Whatever the rules above miss, an entry that does not read back is refused, not written.
+    if (findValue(out, section, key) != std::string(unquote(trim(value))))
+        return std::nullopt;
     return out;
 }
 

@@ -19,13 +19,14 @@ std::optional<std::string> findValue(std::string_view content, std::string_view 
                                      std::string_view key);
 
 // True when the entry can be written so that it reads back as the same section and key: names that are
-// not blank, no line break anywhere, no '=' in the key or ']' in the section name, and a key that does
-// not read as a section header or a comment.
+// not blank, no line break anywhere, no '=' in the key or ']' in the section name, a key that does
+// not read as a section header or a comment, and no text ending in half a double-byte character.
 bool storable(std::string_view section, std::string_view key, std::string_view value);
 
 // `content` with `key` in `section` set to `value`, every other line kept byte for byte. An existing
 // key line is replaced; a new key goes after the last non-blank line of its section; a new section
-// goes to the end of the file. Lines written here end in CR LF. Nothing when the entry is not storable.
+// goes to the end of the file. Lines written here end in CR LF. Nothing when the entry is not storable
+// or would not read back under its section and key.
 std::optional<std::string> withValue(std::string_view content, std::string_view section, std::string_view key,
                                      std::string_view value);
 

@@ -34,9 +34,15 @@ std::string urlHost(const std::string& url)
     const int colon = findText(host, ":");
     if (colon != -1)
         host = textLeft(host, colon - 1);
-    for (char& c : host)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    // Only ASCII letters are lowered; a double-byte character keeps its trail byte even where that
+    // byte falls in the range of the capitals.
+    for (std::size_t i = 0; i < host.size(); ++i) {
+        const auto c = static_cast<unsigned char>(host[i]);
+        if (c >= 0x80)
+            ++i;
+        else if (c >= 'A' && c <= 'Z')
+            host[i] = static_cast<char>(c - 'A' + 'a');
+    }
     return host;
 }
 

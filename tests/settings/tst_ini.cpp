@@ -228,6 +228,9 @@ void TestIni::write_data()
     QTest::newRow("refuse empty key")      << true  << QByteArray("[S]\r\n")                 << QByteArray("S") << QByteArray()    << QByteArray("1")   << false << QByteArray("[S]\r\n");
     QTest::newRow("refuse header key")     << true  << QByteArray("[S]\r\n")                 << QByteArray("S") << QByteArray("[k]") << QByteArray("1") << false << QByteArray("[S]\r\n");
     QTest::newRow("refuse comment key")    << true  << QByteArray("[S]\r\n")                 << QByteArray("S") << QByteArray(";k") << QByteArray("1")  << false << QByteArray("[S]\r\n");
+    QTest::newRow("refuse key on lead")    << true  << QByteArray("[S]\r\n")                 << QByteArray("S") << QByteArray("k\x81") << QByteArray("1") << false << QByteArray("[S]\r\n");
+    QTest::newRow("refuse section on lead") << true << QByteArray()                          << QByteArray("S\x81") << QByteArray("k") << QByteArray("1") << false << QByteArray();
+    QTest::newRow("refuse value on lead")  << true  << QByteArray("[S]\r\n")                 << QByteArray("S") << QByteArray("k") << QByteArray("v\x81") << false << QByteArray("[S]\r\n");
     QTest::newRow("refused, no new file")  << false << QByteArray()                          << QByteArray("S") << QByteArray("a=b") << QByteArray("1") << false << QByteArray();
     // clang-format on
 }

@@ -63,6 +63,8 @@ void TestUrl::parts_data()
     QTest::newRow("scheme only")        << QByteArray("http://")                           << QByteArray("")                << 80 << QByteArray("/");
     QTest::newRow("empty")              << QByteArray("")                                  << QByteArray("")                << 80 << QByteArray("/");
     QTest::newRow("other scheme")       << QByteArray("https://h.com/x")                   << QByteArray("https")           << 0  << QByteArray("//h.com/x");
+    // 丂 is 81 41: its trail byte is an "A" and must stay one.
+    QTest::newRow("trail byte capital") << g("http://丂X.com/a")                        << g("丂x.com")              << 80 << QByteArray("/a");
     QTest::newRow("gbk host and path")  << g("http://快递.CN/路径?单号=1")                 << g("快递.cn")              << 80 << g("/路径?单号=1");
     // clang-format on
 }
