@@ -59,13 +59,17 @@ void fillProgressList(const std::string& answer)
     ResultCells cells(answer);
     const int rows = cells.rowCount();
     for (int i = 1; i <= rows; ++i) {
-        int row = -1;
-        onProgressList([&row](ReportListView& list) { row = listAppendRow(list, {}); });
-        onProgressList([row, i](ReportListView& list) { listSetCellText(list, row, 0, integerToText(i)); });
         const std::string time = cells.nextCell();
-        onProgressList([row, &time](ReportListView& list) { listSetCellText(list, row, 1, time); });
         const std::string progress = cells.nextCell();
-        onProgressList([row, &progress](ReportListView& list) { listSetCellText(list, row, 2, progress); });
+        // The row's accesses (append, then its three cells) run in order as one hand-over: each
+        // hand-over waits for the user-interface thread, and one per row keeps the rows' rhythm
+        // close to the pause even when that thread is busy.
+        onProgressList([i, &time, &progress](ReportListView& list) {
+            const int row = listAppendRow(list, {});
+            listSetCellText(list, row, 0, integerToText(i));
+            listSetCellText(list, row, 1, time);
+            listSetCellText(list, row, 2, progress);
+        });
         if (!sleepUnlessCancelled(kRowPauseMs))
             throw WorkerStopped{};
     }
