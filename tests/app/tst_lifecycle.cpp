@@ -65,6 +65,8 @@ private slots:
     void exitMenu();
     void endingDuringAQuery_data();
     void endingDuringAQuery();
+    void updateCheckFromTheMenu_data();
+    void updateCheckFromTheMenu();
     void missingSkinLibraryIsFatal();
     void skinLibraryBesideTheProgram();
 };
@@ -126,6 +128,38 @@ void TestLifecycle::endingDuringAQuery()
     QVERIFY2(timer.elapsed() < 10000, "the program waited for its worker");
     QVERIFY(run.boxes.isEmpty());
     QVERIFY(service.lastRequestLines().value(0).contains("nu=1000000000500"));
+}
+
+void TestLifecycle::updateCheckFromTheMenu_data()
+{
+    QTest::addColumn<QString>("siteVersion");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("opensHomepage");
+
+    // clang-format off
+    QTest::newRow("newer")    << u"2.2"_s << u"65\t检查更新\t发现更新，是否访问主页进行下载？"_s << true;
+    QTest::newRow("same")     << u"2.1"_s << u"64\t无更新\t本软件已是最新版本，不需要更新！"_s   << false;
+    // clang-format on
+}
+
+void TestLifecycle::updateCheckFromTheMenu()
+{
+    QFETCH(QString, siteVersion);
+    QFETCH(QString, box);
+    QFETCH(bool, opensHomepage);
+    kuvona::test::LocalService service;
+    QVERIFY2(service.start({u"--version-text"_s, siteVersion}), qPrintable(service.error()));
+    QTemporaryDir dir;
+    const QString host = QString::fromStdString(service.hostAndPort());
+    // The check runs on a worker; the boxes' log shows when it has answered.
+    const Run run = runProgram(dir.path(), u"trigger:actionUpdate;wait:3000;close"_s,
+                               {u"KUVONA_HOMEPAGE_HOST="_s + host});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.boxes, QStringList{box});
+    QFile urls(dir.path() + u"/urls.log"_s);
+    const QString opened = urls.open(QIODevice::ReadOnly) ? QString::fromUtf8(urls.readAll()) : QString();
+    QCOMPARE(opened, opensHomepage ? u"http://"_s + host + u"\n"_s : QString());
+    QVERIFY(service.lastRequestLines().value(0).startsWith("GET /soft/updata.gif HTTP/1.1"));
 }
 
 void TestLifecycle::missingSkinLibraryIsFatal()
