@@ -56,6 +56,12 @@ const std::string& storePath()
             std::abort();
         return std::string(dir) + "/Danhao.edb";
     }();
+    static const bool cleanup = (std::atexit([] {
+                                     ::unlink(path.c_str());
+                                     ::rmdir(path.substr(0, path.rfind('/')).c_str());
+                                 }),
+                                 true);
+    (void)cleanup;
     return path;
 }
 
