@@ -14,6 +14,7 @@
 #include "common/fatal.h"
 #include "common/gbk.h"
 #include "platform/fonts.h"
+#include "platform/translations.h"
 #include "platform/ui_text.h"
 
 using namespace kuvona;
@@ -53,6 +54,7 @@ int main(int argc, char* argv[])
     g_outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(g_outDir);
     QApplication::setFont(dialogFont());
+    loadToolkitTranslations();
 
     MainWindow window;
     window.showCentred();

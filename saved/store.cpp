@@ -383,9 +383,19 @@ std::string readField(const std::string& fieldName)
     ByteLock lock(s.locks, record);
     if (!lock.granted())
         return {};
-    std::string value(static_cast<std::size_t>(f->width), '\0');
-    if (!readExactly(s.fd, value.data(), f->width, record + f->offset))
-        return {};
+    // Read up to the terminator in pieces, so that a header claiming a huge field allocates only what
+    // the file holds; program-sized fields take one read.
+    constexpr std::int64_t kPiece = 4096;
+    std::string value;
+    for (std::int64_t done = 0; done < f->width;) {
+        const std::int64_t n = std::min<std::int64_t>(f->width - done, kPiece);
+        value.resize(static_cast<std::size_t>(done + n));
+        if (!readExactly(s.fd, value.data() + done, n, record + f->offset + done))
+            return {};
+        if (value.find('\0', static_cast<std::size_t>(done)) != std::string::npos)
+            break;
+        done += n;
+    }
     return bytesToText(value);
 }
 
@@ -402,7 +412,10 @@ bool writeField(const std::string& fieldName, const std::string& value)
     if (!lock.granted())
         return false;
     const std::int64_t position = record + f->offset;
-    if (position >= fileLength(s.fd))
+    // A field reaching past the end belongs to a partial record another program left; writing it
+    // would break the size invariant.
+    const std::int64_t length = fileLength(s.fd);
+    if (position >= length || position + f->width > length)
         return false;
     // The zero-filled buffer supplies the terminator and the padding.
     std::string bytes(static_cast<std::size_t>(f->width), '\0');
@@ -456,7 +469,8 @@ bool modifyRecord(const std::vector<std::string>& values)
             return false;
     const std::int64_t record = s.recordPosition(s.currentRecord);
     ByteLock lock(s.locks, record);
-    if (!lock.granted() || record >= fileLength(s.fd))
+    // The whole record must be there before a buffer of its claimed length is allocated.
+    if (!lock.granted() || record + s.header.recordLength > fileLength(s.fd))
         return false;
     Bytes image(static_cast<std::size_t>(s.header.recordLength));
     if (!readExactly(s.fd, image.data(), s.header.recordLength, record))
@@ -506,7 +520,10 @@ bool purgeDeleted()
     const std::int64_t count = std::max<std::int32_t>(0, loadInt32(countBytes));
     const std::int64_t length = s.header.recordLength;
     const std::int64_t batch = std::max<std::int64_t>(1, kPurgeBatchBytes / length);
-    Bytes buffer(static_cast<std::size_t>(std::min(batch, std::max<std::int64_t>(count, 1)) * length));
+    // Checked before any buffer is allocated: a count beyond the records present is a read failure.
+    if (s.recordPosition(0) + count * length > fileLength(s.fd))
+        return false;
+    Bytes buffer(static_cast<std::size_t>(std::min(batch, count) * length));
 
     // Records before `kept` are final. Writing never overtakes reading: a batch's kept records land
     // at or before the batch's own start, after it has been read whole.

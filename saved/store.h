@@ -15,6 +15,8 @@
 // record (a write that fails half-way, disk full say, may leave part of its bytes written). Texts
 // are GBK byte strings; a text ends at its first zero byte.
 //
+// Callers open programFile("Danhao.edb") (platform/program_dir.h): the program's directory and "/".
+//
 // Single-threaded: called from the user-interface thread only.
 
 #include <array>

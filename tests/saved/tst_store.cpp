@@ -17,6 +17,14 @@
 using namespace kuvona;
 using namespace kuvona::test;
 
+#if defined(__SANITIZE_ADDRESS__)
+// A header may claim records of up to 2 GB; no operation may allocate by that claim alone.
+extern "C" const char* __asan_default_options()
+{
+    return "max_allocation_size_mb=256";
+}
+#endif
+
 namespace {
 
 struct FatalStop
@@ -76,6 +84,7 @@ private slots:
     void skipPastLastRecord();
     void operationsWithoutStore();
     void appendRefusesSerialOverflow();
+    void hugeRecordClaimsAllocateNothing();
 
 private:
     std::string path(const char* name = "Danhao.edb") const { return m_dir.filePath(name).toStdString(); }
@@ -681,6 +690,42 @@ void TestStore::appendRefusesSerialOverflow()
     QCOMPARE(currentRecordIndex(), 1);
     closeStore();
     QVERIFY(openStore(path()));
+}
+
+void TestStore::hugeRecordClaimsAllocateNothing()
+{
+    // Records of almost 2 GB, 备注 filling them, and only part of one record in the file.
+    std::string bytes = templateBytes();
+    putInt32(bytes, 24, 0x7FFFFFF0);
+    putInt32(bytes, 116 + 2 * 72 + 28, 0x7FFFFFF0 - 36);
+    writeFile(path(), bytes + makeRecord(34, "N1", "C1", "R1"));
+    QVERIFY(openStore(path()));
+    QCOMPARE(fileSize(path()), 332LL); // the partial record is dropped
+    QCOMPARE(readField(gbk("备注")), std::string());
+    QVERIFY(!writeField(gbk("备注"), "x"));
+    QVERIFY(!modifyRecord({"a", "b", "c"}));
+    QVERIFY(!deleteRecord());
+    QVERIFY(purgeDeleted());
+    QVERIFY(clearStore());
+    closeStore();
+
+    // The header claims one whole record, but another program cut the file within it.
+    putInt32(bytes, 16, 1);
+    std::string partial = bytes + makeRecord(-34, "N1", "C1", "R1");
+    writeFile(path(), partial);
+    const int fd = ::open(path().c_str(), O_RDWR);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::ftruncate(fd, 332 + 0x7FFFFFF0LL), 0); // sparse: the whole record is present
+    QVERIFY(openStore(path()));
+    QCOMPARE(::ftruncate(fd, 332 + 136), 0);
+    ::close(fd);
+    QCOMPARE(readField(gbk("单号")), std::string("N1"));
+    // The field cannot be read whole: a failed read gives the empty text.
+    QCOMPARE(readField(gbk("备注")), std::string());
+    QVERIFY(!writeField(gbk("备注"), "x"));
+    QVERIFY(!modifyRecord({"a"}));
+    QVERIFY(!purgeDeleted());
+    QCOMPARE(readFile(path()), partial);
 }
 
 QTEST_GUILESS_MAIN(TestStore)
