@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -141,6 +142,9 @@ private slots:
     void editStoresNumberAsTyped();
     void editFailureKeepsWindowOpen();
     void editWithoutSelection();
+    void editCancelLeavesStoreOpen();
+    void storeUnavailable_data();
+    void storeUnavailable();
     void deleteNumber_data();
     void deleteNumber();
     void deleteWithoutSelection();
@@ -394,6 +398,14 @@ void TestSavedList::addWindowAtFirst()
         QCOMPARE(w->okButton()->text(), q("添加(&A)"));
         QCOMPARE(w->cancelButton()->text(), q("取消(&C)"));
         QCOMPARE(w->okButton()->geometry(), QRect(132, 104, 64, 24));
+        // Tab order: number, courier, remark, 添加, 取消.
+        QVERIFY(w->numberEdit()->hasFocus());
+        for (QWidget* next : {static_cast<QWidget*>(w->carrierBox()), static_cast<QWidget*>(w->remarkEdit()),
+                              static_cast<QWidget*>(w->okButton()), static_cast<QWidget*>(w->cancelButton()),
+                              static_cast<QWidget*>(w->numberEdit())}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
         QCOMPARE(w->carrierBox()->geometry().topLeft(), QPoint(176, 8));
         QTest::keyClick(w, Qt::Key_Escape); // the dialogs close on Esc
         QVERIFY(!w->isVisible());
@@ -612,6 +624,75 @@ void TestSavedList::editWithoutSelection()
     QCOMPARE(messageBoxSeam::shown()[0].title, gbk("提示"));
     QCOMPARE(messageBoxSeam::shown()[0].kind, 48);
     QVERIFY(currentStorePath().empty());
+}
+
+void TestSavedList::editCancelLeavesStoreOpen()
+{
+    openWith(q("1|中通|a;2|申通|b"));
+    const std::string before = fileBytes();
+    whenModal<EditNumberWindow>([&](EditNumberWindow* w) {
+        w->numberEdit()->setText(QStringLiteral("changed"));
+        QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+    });
+    m_list->setCurrentSelection(1);
+    editSavedNumber();
+    QVERIFY(m_driven);
+    QVERIFY(messageBoxSeam::shown().empty());
+    QCOMPARE(fileBytes(), before);
+    QCOMPARE(currentRecordIndex(), std::optional<std::int32_t>(1));
+}
+
+void TestSavedList::storeUnavailable_data()
+{
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("title");
+
+    // Pop-up items run while another process holds a record of the file.
+    // clang-format off
+    QTest::newRow("add")        << 0 << q("添加失败！")     << q("添加失败");
+    QTest::newRow("edit")       << 1 << q("编辑失败！")     << q("编辑失败");
+    QTest::newRow("delete")     << 2 << q("删除失败！")     << q("删除失败");
+    QTest::newRow("delete all") << 3 << q("全部删除失败！") << q("删除失败");
+    // clang-format on
+}
+
+void TestSavedList::storeUnavailable()
+{
+    QFETCH(int, item);
+    QFETCH(QString, text);
+    QFETCH(QString, title);
+    openWith(q("1|中通|a;2|申通|b"));
+    const std::string before = fileBytes();
+    LockHolder holder(storePath().toStdString(), 332, 1);
+    QVERIFY(holder.ok());
+    m_list->setCurrentSelection(0);
+    messageBoxSeam::clear();
+    messageBoxSeam::setAutoAnswer(true);
+
+    if (item == 0) {
+        whenModal<AddNumberWindow>([](AddNumberWindow* w) {
+            w->numberEdit()->setText(QStringLiteral("X1"));
+            w->okButton()->click();
+        });
+    } else if (item == 1) {
+        // The window opens empty instead of stopping the program; saving it fails.
+        whenModal<EditNumberWindow>([](EditNumberWindow* w) {
+            QVERIFY(w->numberEdit()->text().isEmpty());
+            w->okButton()->click();
+            QVERIFY(w->isVisible());
+        });
+    }
+    runSavedListMenuItem(item);
+
+    QCOMPARE(m_driven, item <= 1);
+    const auto shown = messageBoxSeam::shown();
+    QVERIFY(!shown.empty());
+    QCOMPARE(shown.back().text, fromQString(text));
+    QCOMPARE(shown.back().title, fromQString(title));
+    QCOMPARE(shown.back().kind, 64);
+    QCOMPARE(fileBytes(), before);
 }
 
 void TestSavedList::deleteNumber_data()
