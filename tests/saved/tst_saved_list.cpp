@@ -399,12 +399,12 @@ void TestSavedList::addWindowAtFirst()
         QCOMPARE(w->cancelButton()->text(), q("取消(&C)"));
         QCOMPARE(w->okButton()->geometry(), QRect(132, 104, 64, 24));
         // Tab order: number, courier, remark, 添加, 取消.
-        QVERIFY(w->numberEdit()->hasFocus());
+        QCOMPARE(w->focusWidget(), w->numberEdit());
         for (QWidget* next : {static_cast<QWidget*>(w->carrierBox()), static_cast<QWidget*>(w->remarkEdit()),
                               static_cast<QWidget*>(w->okButton()), static_cast<QWidget*>(w->cancelButton()),
                               static_cast<QWidget*>(w->numberEdit())}) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), next);
+            QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
+            QCOMPARE(w->focusWidget(), next);
         }
         QCOMPARE(w->carrierBox()->geometry().topLeft(), QPoint(176, 8));
         QTest::keyClick(w, Qt::Key_Escape); // the dialogs close on Esc
@@ -455,13 +455,12 @@ void TestSavedList::add()
         QVERIFY(w->numberEdit()->text().isEmpty());
         QVERIFY(w->remarkEdit()->toPlainText().isEmpty());
         QCOMPARE(w->carrierBox()->currentIndex(), carrier);
-        QVERIFY(w->numberEdit()->hasFocus());
+        QCOMPARE(w->focusWidget(), w->numberEdit());
         QCOMPARE(listed(), after);
         QVERIFY(currentStorePath().empty());
         QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
         QVERIFY(!w->isVisible());
     });
-    m_window->popupSavedListMenu();
     emit m_window->savedListPopupChosen(0);
     QVERIFY(m_driven);
     QCOMPARE(stored(), after);
@@ -484,7 +483,7 @@ void TestSavedList::addEmptyNumberWarns()
         QCOMPARE(messageBoxSeam::shown()[0].title, gbk("提示"));
         QCOMPARE(messageBoxSeam::shown()[0].kind, 48);
         QVERIFY(w->isVisible());
-        QVERIFY(w->numberEdit()->hasFocus());
+        QCOMPARE(w->focusWidget(), w->numberEdit());
         QVERIFY(currentStorePath().empty());
     });
     showAddNumberWindow();
