@@ -34,6 +34,8 @@
 #include "platform/xp_style.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
+#include "saved/number_windows.h"
+#include "saved/saved_commands.h"
 #include "saved/saved_list.h"
 #include "saved/store.h"
 #include "settings/carrier_select_window.h"
@@ -214,6 +216,12 @@ void MainWindow::createControls()
     connect(m_queryButton, &QPushButton::clicked, this, [] { startQuery(); });
     connect(m_stopButton, &QPushButton::clicked, this, [] { stopQuery(); });
     connect(m_savedList, &ReportListView::rightClicked, this, &MainWindow::popupSavedListMenu);
+    connect(m_savedList, &ReportListView::leftClicked, this, [] { onSavedListClick(); });
+    connect(m_savedList, &ReportListView::keyDown, this,
+            [](int key, int flags) { onSavedListKeyDown(key, flags); });
+    connect(m_savedList, &ReportListView::doubleClickedAnywhere, this, [] { onSavedListDoubleClick(); });
+    connect(this, &MainWindow::savedListPopupChosen, this, [](int item) { runSavedListMenuItem(item); });
+    setAutoSaveStep(&autoSaveNumber);
 
     MainControls& controls = mainControls();
     controls.window = this;
@@ -233,7 +241,9 @@ void MainWindow::createMenus()
     query->setObjectName(q("actionQuery"));
     connect(query, &QAction::triggered, this, [] { startQueryFromMenu(); });
     file->addAction(q("查淘宝"))->setObjectName(q("actionTaobao"));
-    file->addAction(q("添加单号(&A)"))->setObjectName(q("actionAddNumber"));
+    QAction* addNumber = file->addAction(q("添加单号(&A)"));
+    addNumber->setObjectName(q("actionAddNumber"));
+    connect(addNumber, &QAction::triggered, this, [] { showAddNumberWindow(); });
     m_autoSave = file->addAction(q("自动保存单号"));
     m_autoSave->setObjectName(q("自动保存单号"));
     m_autoSave->setCheckable(true);

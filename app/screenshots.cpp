@@ -6,7 +6,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/about_window.h"
 #include "app/globals.h"
@@ -15,7 +17,10 @@
 #include "common/gbk.h"
 #include "platform/fonts.h"
 #include "platform/translations.h"
+#include "platform/program_dir.h"
 #include "platform/ui_text.h"
+#include "saved/number_windows.h"
+#include "saved/store.h"
 
 using namespace kuvona;
 
@@ -46,6 +51,20 @@ void saveBox(const std::string& text, const std::string& title, QMessageBox::Ico
     save(&box, name);
 }
 
+void seedStore(const std::string& path)
+{
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(storeTemplate.data(), 1, storeTemplate.size(), file);
+        std::fclose(file);
+    }
+    openStore(path);
+    appendBlankRecord();
+    writeField(gbk("单号"), "YT1234567890");
+    writeField(gbk("公司"), gbk("圆通"));
+    writeField(gbk("备注"), gbk("网购的书"));
+    closeStore();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -55,6 +74,11 @@ int main(int argc, char* argv[])
     QDir().mkpath(g_outDir);
     QApplication::setFont(dialogFont());
     loadToolkitTranslations();
+
+    // A store of its own with one saved number, for the saved list and the edit window.
+    QTemporaryDir storeDir;
+    setProgramDirectory(storeDir.path().toStdString());
+    seedStore(storeDir.filePath(QStringLiteral("Danhao.edb")).toStdString());
 
     MainWindow window;
     window.showCentred();
@@ -73,6 +97,18 @@ int main(int argc, char* argv[])
     about.show();
     save(&about, QStringLiteral("about-window"));
     about.close();
+
+    AddNumberWindow add(&window);
+    add.show();
+    save(&add, QStringLiteral("add-number-window"));
+    add.close();
+
+    editRecordNo = 1;
+    EditNumberWindow edit(&window);
+    edit.show();
+    save(&edit, QStringLiteral("edit-number-window"));
+    edit.close();
+    closeStore();
 
     saveBox(gbk("这么简单的软件不用帮助吧……\r\n\r\n自己先摸索吧，有问题请到主页留言！"), gbk("帮助"),
             QMessageBox::NoIcon, QMessageBox::Ok, QStringLiteral("box-help"));

@@ -14,6 +14,9 @@ std::string directoryOf(const std::string& executablePath);
 // also makes it the working directory. Empty before.
 const std::string& programDirectory();
 bool initProgramDirectory();
+// Sets the directory without looking at the executable or changing the working directory; for
+// tests, which keep their files in a temporary directory.
+void setProgramDirectory(const std::string& dir);
 
 // programDirectory() + "/" + fileName.
 std::string programFile(const std::string& fileName);

@@ -19,17 +19,17 @@ namespace {
 
 constexpr std::int32_t kTextField = 10;
 
+} // namespace
+
 // A field that is not a text cannot be shown in a cell: the store is not the one this program
 // writes, and going on would show garbage.
-std::string readTextField(const char* utf8Name)
+std::string readSavedTextField(const char* utf8Name)
 {
     const std::string name = gbk(utf8Name);
     if (fieldType(name) != kTextField && fieldType(name) != 0)
         fatalRuntimeError(5, gbk("数据或数组类型不匹配"));
     return readField(name);
 }
-
-} // namespace
 
 std::string savedStorePath()
 {
@@ -51,9 +51,9 @@ void reloadSavedList()
     rows.reserve(static_cast<std::size_t>(count));
     for (std::int32_t i = 0; i < count; ++i) {
         std::vector<QString> cells(3);
-        cells[0] = toQString(readTextField("单号"));
-        cells[1] = toQString(readTextField("公司"));
-        cells[2] = toQString(readTextField("备注"));
+        cells[0] = toQString(readSavedTextField("单号"));
+        cells[1] = toQString(readSavedTextField("公司"));
+        cells[2] = toQString(readSavedTextField("备注"));
         rows.push_back(std::move(cells));
         skipRecord(1);
     }

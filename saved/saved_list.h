@@ -16,4 +16,8 @@ void reloadSavedList();
 // The start-up step: writes the empty store when nothing named Danhao.edb exists, then reloads.
 void initSavedList();
 
+// The named text field (UTF-8 name, one of 单号 公司 备注) of the current record. A store whose field
+// is of another type is not one this program wrote: the program stops with code 5.
+std::string readSavedTextField(const char* utf8Name);
+
 } // namespace kuvona
