@@ -179,11 +179,7 @@ std::string httpGetBytes(const std::string& url, std::size_t maxBodyBytes)
                                  (defaultPort ? std::string() : ":" + std::to_string(parts->port)) +
                                  requestTarget(*parts);
 
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!easy || !multi)
-        return {};
-
+    // The header list outlives the handles that point to it.
     std::unique_ptr<curl_slist, ListDeleter> headers;
     for (const char* line : {"Accept: */*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
         curl_slist* grown = curl_slist_append(headers.get(), line);
@@ -192,6 +188,11 @@ std::string httpGetBytes(const std::string& url, std::size_t maxBodyBytes)
         (void)headers.release();
         headers.reset(grown);
     }
+
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi)
+        return {};
 
     Transfer transfer;
     transfer.maxBody = maxBodyBytes;
