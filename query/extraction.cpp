@@ -1,5 +1,7 @@
 #include "query/extraction.h"
 
+#include <algorithm>
+
 #include "common/gbk.h"
 #include "common/text.h"
 
@@ -99,10 +101,98 @@ ResultCells::ResultCells(std::string answer)
     : m_answer(std::move(answer)), m_rowCount(resultRowCount(m_answer))
 {}
 
+std::string ResultCells::remainder() const
+{
+    return m_head + m_answer.substr(m_offset);
+}
+
+// textBetween() and removeFirstCell() with the cell markers, on the text m_head + tail, in one pass.
+// Both begin with the same search for "<td>" from the beginning; that search is resumed from
+// m_scanFrom here. The search for "</td>" that removeFirstCell() starts at the start marker reaches
+// the byte after it in step (the four marker bytes are ASCII and none begins "</td>"), so it finds
+// what textBetween() finds in the rest.
 std::string ResultCells::nextCell()
 {
-    std::string cell = textBetween(m_answer, cellStartMarker, cellEndMarker);
-    m_answer = removeFirstCell(m_answer, cellStartMarker, cellEndMarker);
+    static_assert(cellStartMarker.size() == 4 && cellEndMarker.size() == 5);
+    const std::string_view tail = std::string_view(m_answer).substr(m_offset);
+    const std::size_t headSize = m_head.size();
+    const std::size_t total = headSize + tail.size();
+    const auto byteAt = [&](std::size_t i) {
+        return static_cast<unsigned char>(i < headSize ? m_head[i] : tail[i - headSize]);
+    };
+    const auto startMarkerAt = [&](std::size_t i) {
+        if (total - i < cellStartMarker.size())
+            return false;
+        for (std::size_t k = 0; k < cellStartMarker.size(); ++k) {
+            unsigned char c = byteAt(i + k);
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<unsigned char>(c + 32);
+            if (c != static_cast<unsigned char>(cellStartMarker[k]))
+                return false;
+        }
+        return true;
+    };
+
+    // The positions tried, in order: the trail from earlier searches, then this one's.
+    std::vector<std::size_t> tried = m_trail;
+    bool found = false;
+    std::size_t i = m_scanFrom;
+    while (i < total) {
+        tried.push_back(i);
+        if (startMarkerAt(i)) {
+            found = true;
+            break;
+        }
+        if (byteAt(i) >= 0x80) {
+            if (i + 1 >= total)
+                break; // a lead byte cut off by the end
+            i += 2;
+        } else {
+            i += 1;
+        }
+        if (tried.size() > 16) // only the last few matter; keep the list short
+            tried.erase(tried.begin(), tried.end() - 8);
+    }
+    if (!found) {
+        m_head.clear();
+        m_offset = m_answer.size();
+        m_scanFrom = 0;
+        m_trail.clear();
+        return {};
+    }
+
+    const std::size_t start = i;
+    const std::size_t restInTail = start + cellStartMarker.size() - headSize; // the rest lies in the tail
+    const std::string_view rest = tail.substr(restInTail);
+    const int endAt = findText(rest, cellEndMarker, 1, true);
+    std::string cell =
+        endAt == -1 ? std::string() : std::string(rest.substr(0, static_cast<std::size_t>(endAt - 1)));
+
+    // Left: the text before the start marker, then what follows the end marker (nothing without one).
+    if (start <= headSize)
+        m_head.resize(start);
+    else
+        m_head.append(tail.substr(0, start - headSize));
+    m_offset = endAt == -1
+                   ? m_answer.size()
+                   : m_offset + restInTail + static_cast<std::size_t>(endAt - 1) + cellEndMarker.size();
+
+    // A tried position whose four bytes all lie before `start` stays tried; later ones must be tried
+    // again, as the text after them has changed.
+    std::size_t firstAgain = 0;
+    while (tried[firstAgain] + cellStartMarker.size() <= start)
+        ++firstAgain;
+    if (firstAgain == 0 && tried.front() != 0) {
+        // Cells that each joined the bytes around them into a new marker have walked the search back
+        // past the remembered positions: start it from the beginning again, as textBetween() does.
+        m_scanFrom = 0;
+        m_trail.clear();
+        return cell;
+    }
+    m_scanFrom = tried[firstAgain];
+    const std::size_t keep = std::min<std::size_t>(firstAgain, 8);
+    m_trail.assign(tried.begin() + static_cast<std::ptrdiff_t>(firstAgain - keep),
+                   tried.begin() + static_cast<std::ptrdiff_t>(firstAgain));
     return cell;
 }
 

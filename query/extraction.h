@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kuvona {
 
@@ -45,6 +46,10 @@ ResultRow takeRow(std::string& answer);
 // The cells of one answer, handed out row by row so that a worker can fill the list between pauses
 // without touching a widget here. rowCount() is fixed when the answer is taken in; nextRow() may be
 // called any number of times and gives empty cells once the answer is used up.
+//
+// The cells are exactly those of takeRow() on the same answer, but a row costs time in proportion to
+// its own cells and the text between them rather than to the whole answer: cutting a cell does not
+// copy what follows it, and the text before the cells is not searched again.
 class ResultCells
 {
 public:
@@ -54,11 +59,21 @@ public:
     ResultRow nextRow();
     std::string nextCell();
 
-    // What is left of the answer after the cells taken so far.
-    const std::string& remainder() const { return m_answer; }
+    // What is left of the answer after the cells taken so far, as removeFirstCell() would leave it.
+    std::string remainder() const;
 
 private:
+    // The text left is m_head followed by m_answer from m_offset on. m_head holds the bytes that stood
+    // before the cells taken so far; removeFirstCell() keeps them.
     std::string m_answer;
+    std::string m_head;
+    std::size_t m_offset = 0;
+    // The search for the next start marker resumes at m_scanFrom, a position the search from the
+    // beginning would reach, in step with the double-byte characters; everything before it is known
+    // to hold no start marker. m_trail keeps the last few positions that search tried before
+    // m_scanFrom, because a cell cut right after them can join their bytes into a new marker.
+    std::size_t m_scanFrom = 0;
+    std::vector<std::size_t> m_trail;
     int m_rowCount = 0;
 };
 

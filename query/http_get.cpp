@@ -143,7 +143,9 @@ std::optional<UrlParts> splitUrl(std::string_view url)
         parts.port = port;
     }
 
-    parts.pathWithQuery = rest.empty() || rest.front() != '/' ? "/" + std::string(rest) : std::string(rest);
+    if (rest.empty() || rest.front() != '/')
+        parts.pathWithQuery.push_back('/');
+    parts.pathWithQuery.append(rest);
 
     if (!fits(parts.host, hostBufferSize) || !fits(parts.pathWithQuery, pathBufferSize) ||
         !fits(parts.userName, credentialBufferSize) || !fits(parts.password, credentialBufferSize))
@@ -175,15 +177,16 @@ std::string httpGetBytes(const std::string& url, std::size_t maxBodyBytes)
     // Credentials go through their own options so that the URL handed to libcurl carries none. The
     // scheme's own port is left out so that the Host header and a proxy see the name as written.
     const bool defaultPort = parts->port == (parts->scheme == "https" ? 443 : 80);
-    const std::string fetchUrl = parts->scheme + "://" + parts->host +
-                                 (defaultPort ? std::string() : ":" + std::to_string(parts->port)) +
-                                 requestTarget(*parts);
+    std::string fetchUrl = parts->scheme;
+    fetchUrl += "://";
+    fetchUrl += parts->host;
+    if (!defaultPort) {
+        fetchUrl += ':';
+        fetchUrl += std::to_string(parts->port);
+    }
+    fetchUrl += requestTarget(*parts);
 
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!easy || !multi)
-        return {};
-
+    // The header list outlives the handles that point to it.
     std::unique_ptr<curl_slist, ListDeleter> headers;
     for (const char* line : {"Accept: */*", "Pragma: no-cache", "Cache-Control: no-cache"}) {
         curl_slist* grown = curl_slist_append(headers.get(), line);
@@ -192,6 +195,11 @@ std::string httpGetBytes(const std::string& url, std::size_t maxBodyBytes)
         (void)headers.release();
         headers.reset(grown);
     }
+
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi)
+        return {};
 
     Transfer transfer;
     transfer.maxBody = maxBodyBytes;

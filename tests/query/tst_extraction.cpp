@@ -130,6 +130,11 @@ void TestExtraction::rows_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QByteArrayList>("cells"); // time and progress of each row in turn
 
+    // Each cut joins "<t" before a cell and "d>" after it into the marker of the next cell, thirteen
+    // times over: the search for a marker has to go back further with every cell.
+    QByteArray nestedHalves = QByteArray("<t").repeated(13) + "<td>a</td>";
+    for (char c = 'b'; c <= 'n'; ++c)
+        nestedHalves += QByteArray("d>") + c + "</td>";
     const QByteArray six = "<table><tr><td>t1</td><td>p1</td></tr>\r\n<tr><td>t2</td><td>p2</td></tr>\r\n"
                            "<tr><td>t3</td><td>p3</td></tr></table>";
     // clang-format off
@@ -148,6 +153,9 @@ void TestExtraction::rows_data()
     QTest::newRow("start without end")    << QByteArray("<td>a</td></td><td>b")        << QByteArrayList{"a", ""};
     QTest::newRow("halves join a marker") << QByteArray("<t<td>a</td>d>b</td><td>c</td>")
                                                                                        << QByteArrayList{"a", "b"};
+    QTest::newRow("joins walking back")   << QByteArray("<<TD<t<t<td>1</td>d>2</td>d>3</td>>4</td>")
+                                                                                       << QByteArrayList{"1", "2", "3", "4"};
+    QTest::newRow("long walk back")       << nestedHalves                              << QByteArrayList{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n"};
     QTest::newRow("marker after lead")    << QByteArray("x\xB0<td>a</td><td>b</td>")   << QByteArrayList{"b", ""};
     // clang-format on
 }
