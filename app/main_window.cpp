@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,7 +15,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
-#include <QValidator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,15 +49,33 @@ QString q(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
-// Typed letters become capitals as they are entered; text set by the program is left alone.
-class UpperCaseValidator : public QValidator
+// Typed letters become capitals as they are entered; text set by the program (a saved number
+// loaded by a click, say) is left as it is.
+class NumberEdit : public QLineEdit
 {
 public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
     {
-        input = input.toUpper();
-        return Acceptable;
+        const QString upper = event->text().toUpper();
+        if (upper == event->text()) {
+            QLineEdit::keyPressEvent(event);
+            return;
+        }
+        QKeyEvent converted(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
+                            event->nativeVirtualKey(), event->nativeModifiers(), upper, event->isAutoRepeat(),
+                            static_cast<quint16>(event->count()));
+        QLineEdit::keyPressEvent(&converted);
+        event->setAccepted(converted.isAccepted());
+    }
+    void inputMethodEvent(QInputMethodEvent* event) override
+    {
+        if (event->commitString().toUpper() != event->commitString())
+            event->setCommitString(event->commitString().toUpper(), event->replacementStart(),
+                                   event->replacementLength());
+        QLineEdit::inputMethodEvent(event);
     }
 };
 
@@ -188,10 +206,9 @@ void MainWindow::createControls()
     status->addWidget(secondPanel, 1);
     setStatusBar(status);
 
-    m_number = place<QLineEdit>(client, "单号", 9, 24, 255, 24);
+    m_number = place<NumberEdit>(client, "单号", 9, 24, 255, 24);
     m_number->setAlignment(Qt::AlignCenter);
     m_number->setFont(songtiFont(16, true));
-    m_number->setValidator(new UpperCaseValidator(m_number));
     m_number->setFocusPolicy(Qt::StrongFocus);
 
     auto* numberLabel = place<QLabel>(client, "标签1", 8, 0, 80, 24);

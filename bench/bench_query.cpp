@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "app/main_window.h"
 #include "common/listview.h"
 #include "platform/check_list_box.h"
+#include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/worker.h"
 
@@ -126,6 +128,8 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     qputenv("no_proxy", "127.0.0.1,localhost");
     QApplication app(argc, argv);
+    QTemporaryDir programDir;
+    setProgramDirectory(programDir.path().toStdString());
     test::LocalService service;
     if (!service.start()) {
         std::fprintf(stderr, "service: %s\n", qPrintable(service.error()));

@@ -14,6 +14,7 @@
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/worker.h"
+#include "query/answer.h"
 #include "query/carrier_table.h"
 #include "query/extraction.h"
 #include "query/http_get.h"
@@ -153,20 +154,24 @@ void stopQuery()
 void queryWorker(const std::string& code)
 {
     onProgressList([](ReportListView& list) { listRemoveAllRows(list); });
-    const std::string typed = readNumberOnUi();
-    if (typed.empty() || typed == gbk("请输入运单号码")) {
+    if (isMissingNumber(readNumberOnUi())) {
         messageBox(gbk("请输入运单号码！"), gbk("温馨提示"), BoxOk);
     } else {
         const std::string number = readNumberOnUi();
-        const std::string answer = bytesToText(httpGetBytes(buildQueryUrl(code, number)));
+        const std::string answer = answerText(httpGetBytes(buildQueryUrl(code, number)));
         if (cancellationRequested())
             throw WorkerStopped{};
-        if (answer == gbk("单号不存在"))
+        switch (classifyAnswer(answer)) {
+        case AnswerKind::NumberNotFound:
             messageBox(gbk("你输入的运单号码不存在！"), gbk("温馨提示"), BoxOk);
-        else if (answer == gbk("不支持的快递公司"))
+            break;
+        case AnswerKind::CarrierUnsupported:
             messageBox(gbk("你选择的物流公司已经不支持！"), gbk("温馨提示"), BoxOk);
-        else
+            break;
+        case AnswerKind::ResultTable:
             fillProgressList(answer);
+            break;
+        }
     }
     runOnUiThread(enableQueryButton);
 }

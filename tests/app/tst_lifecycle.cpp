@@ -168,8 +168,9 @@ void TestLifecycle::missingSkinLibraryIsFatal()
     const Run run = runProgram(dir.path(), u"trigger:actionDefaultSkin;wait:5000;close"_s);
     QCOMPARE(run.exitCode, 255); // -1 as a Linux exit status
     QCOMPARE(run.boxes.size(), 1);
-    QCOMPARE(run.boxes.first(),
-             u"16\t错误\t运行时出错!\\r\\n\\r\\n错误信息：无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”\\r\\n"_s);
+    QCOMPARE(
+        run.boxes.first(),
+        u"16\t错误\t运行时出错!\\r\\n\\r\\n错误信息：无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”\\r\\n"_s);
 }
 
 void TestLifecycle::skinLibraryBesideTheProgram()

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/about_window.h"
@@ -16,6 +17,7 @@
 #include "common/open_url.h"
 #include "platform/check_list_box.h"
 #include "platform/message_box.h"
+#include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/xp_style.h"
@@ -24,7 +26,10 @@ using namespace kuvona;
 
 namespace {
 
-QString q(const char* utf8) { return QString::fromUtf8(utf8); }
+QString q(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 QStringList visibleTexts(const QList<QAction*>& actions)
 {
@@ -65,12 +70,14 @@ private slots:
     void aboutHomepageStaysOpen();
 
 private:
+    QTemporaryDir m_dir; // the program's directory: Danhao.edb and set.ini go here
     MainWindow* m_window = nullptr;
     std::vector<std::string> m_urls;
 };
 
 void TestMainWindow::init()
 {
+    setProgramDirectory(m_dir.path().toStdString());
     messageBoxSeam::clear();
     messageBoxSeam::setAutoAnswer(true);
     m_urls.clear();
@@ -197,6 +204,10 @@ void TestMainWindow::numberUpperCasedAsTyped()
     QCOMPARE(QApplication::focusWidget(), number);
     QTest::keyClicks(number, QStringLiteral("abc123"));
     QCOMPARE(number->text(), QStringLiteral("ABC123"));
+    number->setText(QStringLiteral("yt2")); // set by the program: unchanged
+    QCOMPARE(number->text(), QStringLiteral("yt2"));
+    QTest::keyClicks(number, QStringLiteral("x"));
+    QCOMPARE(number->text(), QStringLiteral("yt2X"));
     QCOMPARE(number->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
 }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "../service/local_service.h"
@@ -15,6 +16,7 @@
 #include "common/listview.h"
 #include "platform/check_list_box.h"
 #include "platform/message_box.h"
+#include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/worker.h"
@@ -25,7 +27,10 @@ using namespace kuvona;
 
 namespace {
 
-QString q(const char* utf8) { return QString::fromUtf8(utf8); }
+QString q(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 QMessageBox* visibleBox()
 {
@@ -68,6 +73,7 @@ private:
     std::string lastNuSent() const;
 
     test::LocalService m_service;
+    QTemporaryDir m_dir; // the program's directory: Danhao.edb and set.ini go here
     MainWindow* m_window = nullptr;
     QLineEdit* m_number = nullptr;
     QPushButton* m_button = nullptr;
@@ -84,6 +90,7 @@ void TestQueryWindow::initTestCase()
 
 void TestQueryWindow::init()
 {
+    setProgramDirectory(m_dir.path().toStdString());
     messageBoxSeam::clear();
     messageBoxSeam::setAutoAnswer(true);
     m_autoSaves = 0;
