@@ -15,6 +15,9 @@
 #include "app/main_window.h"
 #include "common/fatal.h"
 #include "common/gbk.h"
+#include "common/listview.h"
+#include "common/text.h"
+#include "platform/report_list_view.h"
 #include "platform/fonts.h"
 #include "platform/program_dir.h"
 #include "platform/translations.h"
@@ -82,6 +85,19 @@ int main(int argc, char* argv[])
 
     MainWindow window;
     window.showCentred();
+    // A query's rows, as the README shows them.
+    if (ReportListView* progress = mainControls().progressList) {
+        const char* rows[][2] = {{"2026-12-08 09:12:03", "【深圳市】快件已被 宝安西乡网点 揽收"},
+                                 {"2026-12-08 21:40:51", "【深圳市】快件已发往 杭州转运中心"},
+                                 {"2026-12-10 06:05:17", "【杭州市】快件已到达 杭州转运中心"},
+                                 {"2026-12-11 08:30:02", "【杭州市】快件正在派送中，派送员：王师傅"}};
+        int n = 0;
+        for (const auto& row : rows) {
+            const int r = listAppendRow(*progress, integerToText(++n));
+            listSetCellText(*progress, r, 1, gbk(row[0]));
+            listSetCellText(*progress, r, 2, gbk(row[1]));
+        }
+    }
     save(&window, QStringLiteral("main-window"));
     const auto menus = window.menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
     for (QMenu* menu : menus)
