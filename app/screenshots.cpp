@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -17,6 +18,7 @@
 #include "common/gbk.h"
 #include "common/listview.h"
 #include "common/text.h"
+#include "platform/check_list_box.h"
 #include "platform/report_list_view.h"
 #include "platform/fonts.h"
 #include "platform/program_dir.h"
@@ -85,7 +87,12 @@ int main(int argc, char* argv[])
 
     MainWindow window;
     window.showCentred();
-    // A query's rows, as the README shows them.
+    // A query's number, courier and rows, as the README shows them.
+    if (mainControls().number && mainControls().carriers) {
+        mainControls().number->setText(QStringLiteral("YT1234567890"));
+        mainControls().carriers->setChecked(5, true);
+        mainControls().carriers->setCurrentSelection(5);
+    }
     if (ReportListView* progress = mainControls().progressList) {
         const char* rows[][2] = {{"2026-12-08 09:12:03", "【深圳市】快件已被 宝安西乡网点 揽收"},
                                  {"2026-12-08 21:40:51", "【深圳市】快件已发往 杭州转运中心"},
