@@ -34,6 +34,11 @@ bool initProgramDirectory()
     return chdir(g_programDirectory.empty() ? "/" : g_programDirectory.c_str()) == 0;
 }
 
+void setProgramDirectory(const std::string& dir)
+{
+    g_programDirectory = dir;
+}
+
 std::string programFile(const std::string& fileName)
 {
     return g_programDirectory + "/" + fileName;

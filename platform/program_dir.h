@@ -14,6 +14,8 @@ std::string directoryOf(const std::string& executablePath);
 // also makes it the working directory. Empty before.
 const std::string& programDirectory();
 bool initProgramDirectory();
+// Sets the program's directory without touching the working directory (tests, tools).
+void setProgramDirectory(const std::string& dir);
 
 // programDirectory() + "/" + fileName.
 std::string programFile(const std::string& fileName);
