@@ -302,22 +302,24 @@ void TestDrag::scrollsAlong()
     if (!downward)
         bar->setValue(bar->maximum());
     const int height = list.viewport()->height();
-    const auto fullyVisible = [&](int row) {
-        const QRect r = list.visualRect(list.listModel()->index(row, 0));
-        return r.top() >= 0 && r.bottom() < height;
-    };
-    // The outermost fully visible row in the drag's direction, and the one beyond it.
-    int edge = downward ? list.rowAt(height - 1) : list.rowAt(0);
-    if (!fullyVisible(edge))
-        edge += downward ? -1 : 1;
-    const int beyond = downward ? edge + 1 : edge - 1;
-    QVERIFY(!fullyVisible(beyond));
-    const int start = downward ? list.rowAt(0) + 1 : list.rowAt(height - 1) - 1;
+    // The pointer stops on a row the list shows whole; the row beyond it is cut off or hidden, so
+    // only the scrolling along brings it in (the list itself only keeps the selected row in view).
+    const int top = list.rowAt(0), bottom = list.rowAt(height - 1);
+    const int start = downward ? top + 1 : bottom - 1;
+    const int over = downward ? bottom - 1 : top;
+    const int beyond = downward ? over + 1 : over - 1;
+    const int barBefore = bar->value();
     Mouse mouse(list);
     mouse.press(mouse.rowPoint(start));
-    mouse.move(mouse.rowPoint(edge));
-    QCOMPARE(dragState().dragTarget, edge + 1);
-    QVERIFY(fullyVisible(beyond));
+    mouse.move(mouse.rowPoint(over));
+    QCOMPARE(dragState().dragTarget, over + 1);
+    QCOMPARE(listCurrentSelection(list), over);
+    if (downward)
+        QVERIFY(bar->value() > barBefore);
+    else
+        QVERIFY(bar->value() < barBefore);
+    const QRect shown = list.visualRect(list.listModel()->index(beyond, 0));
+    QVERIFY(shown.top() >= 0 && shown.bottom() < height);
     mouse.release();
 }
 
