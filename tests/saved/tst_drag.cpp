@@ -122,7 +122,8 @@ void TestDrag::cleanup()
 void TestDrag::dragCases_data()
 {
     QTest::addColumn<int>("source");
-    QTest::addColumn<QString>("path"); // rows the pointer passes over; -1 below the last row
+    // Rows the pointer passes over; -1 below the last row, -2 outside the window.
+    QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("order");
     QTest::addColumn<bool>("rewritten");
     // clang-format off
@@ -133,6 +134,7 @@ void TestDrag::dragCases_data()
     QTest::newRow("B onto itself")       << 1 << "1"        << "ABCD" << true;
     QTest::newRow("B to D and back to A") << 1 << "2 3 2 0" << "BACD" << true;
     QTest::newRow("A over C, below")     << 0 << "1 2 -1"   << "BCAD" << true;
+    QTest::newRow("A over C, outside")   << 0 << "1 2 -2"   << "BCAD" << true;
     QTest::newRow("press without move")  << 1 << ""         << "ABCD" << false;
     // clang-format on
 }
@@ -154,10 +156,10 @@ void TestDrag::dragCases()
     QCOMPARE(listCurrentSelection(list), source); // the list's own handling of the press
     for (const QString& step : path.split(' ', Qt::SkipEmptyParts)) {
         const int row = step.toInt();
-        mouse.move(row < 0 ? mouse.belowLastRow() : mouse.rowPoint(row));
+        mouse.move(row == -1 ? mouse.belowLastRow() : row == -2 ? QPoint(-30, 10) : mouse.rowPoint(row));
         QVERIFY(movePointerShown(list));
         QCOMPARE(dragState().dragSource, source);
-        QCOMPARE(listCurrentSelection(list), row); // the selection follows the pointer
+        QCOMPARE(listCurrentSelection(list), std::max(row, -1)); // the selection follows the pointer
         if (row >= 0)
             QCOMPARE(dragState().dragTarget, row + 1);
     }
