@@ -200,9 +200,8 @@ void TestDrag::buttonStateFromThePlatform_data()
 void TestDrag::buttonStateFromThePlatform()
 {
     // The list's events say the button is held; the platform says it is not (it was released where
-    // the list did not see it). The next move ends the drag without moving anything. Events sent to
-    // the widget itself leave the platform's button state alone; a second window holds or releases
-    // the platform's button.
+    // the list did not see it). The next move ends the drag without moving anything. The list gets
+    // its events directly; a second window takes the platform's press and release.
     QFETCH(bool, dragging);
     SavedWindow saved(kFour);
     QVERIFY(saved.ready());
