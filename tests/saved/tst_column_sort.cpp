@@ -1,7 +1,9 @@
+#include <QFile>
 #include <QHeaderView>
 #include <QImage>
 #include <QTest>
 #include <cmath>
+#include <cstdio>
 
 #include "common/listview.h"
 #include "platform/report_list_view.h"
@@ -51,6 +53,8 @@ private slots:
     void directionAndArrows_data();
     void directionAndArrows();
     void emptyListOnlyFlips();
+    void storeOpenOrMissing_data();
+    void storeOpenOrMissing();
     void modes_data();
     void modes();
     void fitColumns();
@@ -145,6 +149,37 @@ void TestColumnSort::emptyListOnlyFlips()
     saved.list().listModel()->resetRows({{"b"}, {"a"}});
     clickHeader(saved.list(), 0);
     QCOMPARE(saved.column(0), std::string("a b"));
+}
+
+void TestColumnSort::storeOpenOrMissing_data()
+{
+    QTest::addColumn<bool>("missing");
+    // clang-format off
+    QTest::newRow("left open by an earlier command") << false;
+    QTest::newRow("file removed meanwhile")          << true;
+    // clang-format on
+}
+
+void TestColumnSort::storeOpenOrMissing()
+{
+    // The click opens the store without looking at the result: a store still open is worked on
+    // and closed; without a file the list is sorted all the same and nothing is created.
+    QFETCH(bool, missing);
+    SavedWindow saved(kThree);
+    QVERIFY(saved.ready());
+    if (missing) {
+        QVERIFY(std::remove(saved.storePath().c_str()) == 0);
+    } else {
+        QVERIFY(openStore(saved.storePath()));
+        QVERIFY(skipRecord(3)); // the earlier command left its cursor after the last record
+    }
+    clickHeader(saved.list(), 0);
+    QCOMPARE(saved.column(0), std::string("a B C"));
+    QVERIFY(!currentRecordIndex());
+    if (missing)
+        QVERIFY(!QFile::exists(QString::fromStdString(saved.storePath())));
+    else
+        QCOMPARE(readBytes(saved.storePath()), storeBytes({kThree[1], kThree[0], kThree[2]}));
 }
 
 void TestColumnSort::modes_data()
