@@ -119,8 +119,9 @@ void ReportListModel::sortRows(const std::function<int(std::int32_t, std::int32_
     std::vector<int> order(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         order[static_cast<std::size_t>(i)] = i;
-    // A merge sort: O(n log n) calls of `compare`, and no step outside the rows even if `compare`
-    // is not a consistent order.
+    // A merge sort: O(n log n) calls of `compare`, and no step outside the rows even if `compare` is
+    // not transitive, as long as it answers the same for the same pair. The rows are only touched
+    // once the order is known, so a `compare` that throws leaves them as they were.
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         return compare(m_rows[static_cast<std::size_t>(a)].value, m_rows[static_cast<std::size_t>(b)].value) <
                0;
