@@ -34,25 +34,9 @@ void appendEscaped(QString& out, std::string_view bytes)
         out += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(c)));
 }
 
-// Decodes a run of well-formed units; a unit that GBK does not assign is escaped byte by byte.
-void appendRun(QString& out, const std::string& text, std::size_t from, std::size_t to)
+bool decodesWhole(const QString& decoded)
 {
-    const std::string_view run(text.data() + from, to - from);
-    const QString decoded = QString::fromStdString(utf8FromGbk(run));
-    if (!decoded.contains(QChar(0xFFFD))) {
-        out += decoded;
-        return;
-    }
-    for (std::size_t i = from; i < to;) {
-        const std::size_t n = unitLength(text, i);
-        const std::string_view unit(text.data() + i, n);
-        const QString one = QString::fromStdString(utf8FromGbk(unit));
-        if (one.contains(QChar(0xFFFD)))
-            appendEscaped(out, unit);
-        else
-            out += one;
-        i += n;
-    }
+    return !decoded.contains(QChar(0xFFFD));
 }
 
 } // namespace
@@ -63,17 +47,33 @@ QString toQString(const std::string& gbkText)
     out.reserve(static_cast<qsizetype>(gbkText.size()));
     std::size_t i = 0;
     while (i < gbkText.size()) {
-        const std::size_t start = i;
-        while (i < gbkText.size()) {
-            const std::size_t n = unitLength(gbkText, i);
-            if (n == 0)
-                break;
-            i += n;
+        // The usual case: a run of well-formed units that GBK assigns, decoded in one piece.
+        std::size_t end = i;
+        for (std::size_t n; end < gbkText.size() && (n = unitLength(gbkText, end)) != 0;)
+            end += n;
+        if (end > i) {
+            const QString decoded =
+                QString::fromStdString(utf8FromGbk(std::string_view(gbkText).substr(i, end - i)));
+            if (decodesWhole(decoded)) {
+                out += decoded;
+                i = end;
+                continue;
+            }
         }
-        if (i > start)
-            appendRun(out, gbkText, start, i);
-        if (i < gbkText.size())
-            appendEscaped(out, std::string_view(gbkText.data() + i++, 1));
+        // Otherwise unit by unit up to the end of the run: a unit that does not decode gives up its
+        // first byte only, since the second may begin the next character (or be ASCII).
+        do {
+            const std::size_t n = unitLength(gbkText, i);
+            const QString one =
+                n ? QString::fromStdString(utf8FromGbk(std::string_view(gbkText).substr(i, n))) : QString();
+            if (n && decodesWhole(one)) {
+                out += one;
+                i += n;
+            } else {
+                appendEscaped(out, std::string_view(gbkText).substr(i, 1));
+                ++i;
+            }
+        } while (i < end);
     }
     return out;
 }

@@ -4,6 +4,7 @@
 #include <QTest>
 #include <cmath>
 #include <cstdio>
+#include <random>
 
 #include "common/listview.h"
 #include "platform/report_list_view.h"
@@ -70,6 +71,7 @@ private slots:
     void headerShowsArrow();
     void damagedBytesRoundTrip_data();
     void damagedBytesRoundTrip();
+    void randomBytesRoundTrip();
     void damagedFieldsKeptBySort();
 };
 
@@ -464,6 +466,7 @@ void TestColumnSort::damagedBytesRoundTrip_data()
     QTest::newRow("0x80 and 0xFF")       << QByteArray("a\x80z\xFF");
     QTest::newRow("unassigned pair")     << QByteArray("\xA2\xA0.");
     QTest::newRow("two leads")           << QByteArray("\xD6\xD6");
+    QTest::newRow("unassigned, then @")  << QByteArray("\xA1\x40@");
     // clang-format on
 }
 
@@ -475,6 +478,18 @@ void TestColumnSort::damagedBytesRoundTrip()
     // Whole characters still show as themselves.
     if (text == gbk("圆通 备注"))
         QCOMPARE(toQString(text), QString::fromUtf8("圆通 备注"));
+}
+
+void TestColumnSort::randomBytesRoundTrip()
+{
+    // Field contents as another program or a damaged disk may leave them: any bytes but zero.
+    std::mt19937 random(20091);
+    for (int i = 0; i < 3000; ++i) {
+        std::string bytes(random() % 24, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(1 + random() % 255);
+        QCOMPARE(fromQString(toQString(bytes)), bytes);
+    }
 }
 
 void TestColumnSort::damagedFieldsKeptBySort()
