@@ -36,7 +36,9 @@
 #include "query/query_command.h"
 #include "saved/number_windows.h"
 #include "saved/saved_commands.h"
+#include "saved/drag.h"
 #include "saved/saved_list.h"
+#include "saved/sort.h"
 #include "saved/store.h"
 #include "settings/carrier_select_window.h"
 #include "settings/update_check.h"
@@ -186,6 +188,12 @@ void MainWindow::createControls()
     m_savedList->setFocusPolicy(Qt::ClickFocus);
     m_savedList->setAccessibleName(savedLabel->text());
     savedLabel->setBuddy(m_savedList);
+    // Header click sorts; press, moves and release drag a row to another place.
+    connect(m_savedList, &ReportListView::columnClicked, this,
+            [](int column) { onSavedListColumnClick(column); });
+    connect(m_savedList, &ReportListView::leftButtonDown, this, &onSavedListLeftButtonDown);
+    connect(m_savedList, &ReportListView::mouseMoved, this, &onSavedListMouseMove);
+    connect(m_savedList, &ReportListView::leftButtonUp, this, &onSavedListLeftButtonUp);
 
     // Hidden boxes of the window description that nothing uses.
     for (auto [name, l, t, w, h] :

@@ -81,6 +81,16 @@ void listSetCurrentSelection(ReportListView& list, int row)
     list.setCurrentSelection(row);
 }
 
+void listSortItems(ReportListView& list, const std::function<int(std::int32_t, std::int32_t)>& compare)
+{
+    list.listModel()->sortRows(compare);
+}
+
+int listHitTestRow(const ReportListView& list, int x, int y)
+{
+    return list.hitTestRow(QPoint(x, y));
+}
+
 void listSetMousePointer(ReportListView& list, int pointer)
 {
     list.setMousePointer(pointer);

@@ -4,6 +4,7 @@
 // with GBK texts. Rows and columns are 0-based; column 0 holds the row's label.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kuvona {
@@ -29,6 +30,11 @@ int listColumnImage(const ReportListView& list, int column);
 void listSetColumnImage(ReportListView& list, int column, int image);
 int listCurrentSelection(const ReportListView& list);
 void listSetCurrentSelection(ReportListView& list, int row);
+// Reorders the rows by `compare` on their item values (negative: the first row goes before the
+// second); cell texts and item values move with their rows.
+void listSortItems(ReportListView& list, const std::function<int(std::int32_t, std::int32_t)>& compare);
+// The row under a point in the list's own coordinates, or -1.
+int listHitTestRow(const ReportListView& list, int x, int y);
 // 0 the normal pointer, 8 the four-headed move arrow.
 void listSetMousePointer(ReportListView& list, int pointer);
 // The first row from `startRow` whose label begins with `text`, ignoring ASCII case; -1 if none.

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace kuvona {
 
@@ -108,6 +109,39 @@ void ReportListModel::resetRows(std::vector<std::vector<QString>> rows)
     for (auto& cells : rows)
         m_rows.push_back(Row{std::move(cells), 0});
     endResetModel();
+}
+
+void ReportListModel::sortRows(const std::function<int(std::int32_t, std::int32_t)>& compare)
+{
+    const int count = static_cast<int>(m_rows.size());
+    if (count < 2)
+        return;
+    std::vector<int> order(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        order[static_cast<std::size_t>(i)] = i;
+    // A merge sort: O(n log n) calls of `compare`, and no step outside the rows even if `compare` is
+    // not transitive, as long as it answers the same for the same pair. The rows are only touched
+    // once the order is known, so a `compare` that throws leaves them as they were.
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return compare(m_rows[static_cast<std::size_t>(a)].value, m_rows[static_cast<std::size_t>(b)].value) <
+               0;
+    });
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(static_cast<std::size_t>(count));
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    for (int i = 0; i < count; ++i) {
+        newRowOf[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])] = i;
+        sorted.push_back(std::move(m_rows[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])]));
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& at : before)
+        after.push_back(index(newRowOf[static_cast<std::size_t>(at.row())], at.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 int ReportListModel::rowCount(const QModelIndex& parent) const

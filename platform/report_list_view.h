@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QTableView>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kuvona {
@@ -35,6 +36,10 @@ public:
     void setValue(int row, std::int32_t value);
     // Replaces every row at once; far cheaper than appending one by one for a long list.
     void resetRows(std::vector<std::vector<QString>> rows);
+    // Reorders the rows as the platform's sort with a comparison callback does: `compare` gets the
+    // values of two rows and returns a negative number when the first goes before the second. Rows
+    // that compare equal keep their order; the selection and the current row move with their rows.
+    void sortRows(const std::function<int(std::int32_t, std::int32_t)>& compare);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,0 +1,135 @@
+#include "saved/drag.h"
+
+#include <QString>
+#include <vector>
+
+#include "app/globals.h"
+#include "common/gbk.h"
+#include "common/listview.h"
+#include "platform/mouse.h"
+#include "platform/report_list_view.h"
+#include "saved/saved_list.h"
+#include "saved/store.h"
+
+namespace kuvona {
+namespace {
+
+constexpr int kNormalPointer = 0;
+constexpr int kMovePointer = 8;
+
+void endDrag(ReportListView& list)
+{
+    dragState() = DragState{0, -1};
+    listSetMousePointer(list, kNormalPointer);
+}
+
+// Copies the cells and the item value of row `from` into row `to`. The model is used directly so
+// that the texts are not converted to GBK and back for every cell of a long list.
+void copyRow(ReportListModel& model, int from, int to)
+{
+    for (int c = 0; c < model.columnCount(); ++c)
+        model.setCell(to, c, model.cell(from, c));
+    model.setValue(to, model.value(from));
+}
+
+} // namespace
+
+DragState& dragState()
+{
+    static DragState state;
+    return state;
+}
+
+void onSavedListLeftButtonDown(int, int, int)
+{
+    dragState() = DragState{-1, -1};
+}
+
+void onSavedListMouseMove(int x, int y, int)
+{
+    DragState& state = dragState();
+    ReportListView* list = mainControls().savedList;
+    if (state.dragTarget == 0 || !list)
+        return;
+    // The event's own flags are not trusted: the button may have been released outside the program.
+    if (!leftMouseButtonDown()) {
+        endDrag(*list);
+        return;
+    }
+    if (state.dragTarget == -1) {
+        state.dragSource = listCurrentSelection(*list);
+        listSetMousePointer(*list, kMovePointer);
+    }
+    const int hit = listHitTestRow(*list, x, y);
+    if (hit >= 0)
+        state.dragTarget = hit + 1;
+    listSetCurrentSelection(*list, hit);
+    // Scroll along: the row beyond the one under the pointer, in the direction of the drag.
+    if (state.dragTarget > state.dragSource) {
+        if (state.dragTarget < listRowCount(*list))
+            listMakeRowVisible(*list, hit + 1);
+    } else {
+        listMakeRowVisible(*list, hit - 1);
+    }
+}
+
+void onSavedListLeftButtonUp(int, int, int)
+{
+    DragState& state = dragState();
+    ReportListView* list = mainControls().savedList;
+    if (state.dragTarget < 1 || state.dragSource == -1 || !list)
+        return;
+    // A command that ran during the drag (a query's auto-save, say) may have reloaded the list; rows
+    // that are gone cannot be moved, and moving them would write a blank record into the store.
+    const int rows = listRowCount(*list);
+    if (state.dragSource >= rows || state.dragTarget > rows) {
+        endDrag(*list);
+        return;
+    }
+    if (state.dragTarget > state.dragSource) {
+        moveSavedRow(true);
+        listSetCurrentSelection(*list, state.dragTarget - 1);
+    } else {
+        moveSavedRow(false);
+    }
+    endDrag(*list);
+    openStore(savedStorePath());
+    clearStore();
+    for (int i = 1; i <= listRowCount(*list); ++i) {
+        appendBlankRecord();
+        writeField(gbk("单号"), listCellText(*list, i - 1, 0));
+        writeField(gbk("公司"), listCellText(*list, i - 1, 1));
+        writeField(gbk("备注"), listCellText(*list, i - 1, 2));
+    }
+    closeStore();
+    reloadSavedList();
+}
+
+void moveSavedRow(bool downward)
+{
+    DragState& state = dragState();
+    ReportListView* list = mainControls().savedList;
+    if (!list)
+        return;
+    ReportListModel& model = *list->listModel();
+    const int source = state.dragSource;
+    int target = state.dragTarget;
+    std::vector<QString> saved;
+    for (int c = 0; c < model.columnCount(); ++c)
+        saved.push_back(model.cell(source, c));
+    const std::int32_t savedValue = model.value(source);
+    if (!downward) {
+        listDeleteRow(*list, source);
+        state.dragTarget = --target; // now the 0-based index of the drop row
+    }
+    int p = listAppendRow(*list, {});
+    for (; p > target; --p)
+        copyRow(model, p - 1, p);
+    for (int c = 0; c < static_cast<int>(saved.size()); ++c)
+        model.setCell(target, c, saved[static_cast<std::size_t>(c)]);
+    model.setValue(target, savedValue);
+    if (downward)
+        listDeleteRow(*list, source);
+}
+
+} // namespace kuvona

@@ -1,0 +1,105 @@
+#pragma once
+
+// A main window over a Danhao.edb of chosen records in a temporary program directory, for the tests
+// of the saved list's commands that work through the window.
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "common/fatal.h"
+#include "common/gbk.h"
+#include "common/listview.h"
+#include "platform/message_box.h"
+#include "platform/program_dir.h"
+#include "platform/report_list_view.h"
+#include "saved/store.h"
+#include "store_fixture.h"
+
+namespace kuvona::test {
+
+struct FatalError : std::runtime_error
+{
+    FatalError(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+    int code;
+};
+
+[[noreturn]] inline void throwFatal(int code, const std::string& message)
+{
+    throw FatalError(code, message);
+}
+
+struct SavedRecord
+{
+    std::string number, company, remark; // GBK
+};
+
+// The store file with `records` in this order and serials from 34.
+inline std::string storeBytes(const std::vector<SavedRecord>& records, std::int32_t firstSerial = 34,
+                              std::int32_t nextSerial = 0)
+{
+    std::string bytes = templateBytes();
+    for (std::size_t i = 0; i < records.size(); ++i)
+        bytes += makeRecord(firstSerial + static_cast<std::int32_t>(i), records[i].number, records[i].company,
+                            records[i].remark);
+    putInt32(bytes, 16, static_cast<std::int32_t>(records.size()));
+    putInt32(bytes, 20, nextSerial ? nextSerial : firstSerial + static_cast<std::int32_t>(records.size()));
+    return bytes;
+}
+
+inline std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+class SavedWindow
+{
+public:
+    explicit SavedWindow(const std::vector<SavedRecord>& records)
+    {
+        setProgramDirectory(m_dir.path().toStdString());
+        writeBytes(storePath(), storeBytes(records));
+        messageBoxSeam::clear();
+        messageBoxSeam::setAutoAnswer(true);
+        m_window = std::make_unique<MainWindow>();
+        m_window->showCentred();
+    }
+    ~SavedWindow()
+    {
+        closeStore();
+        m_window.reset();
+    }
+
+    bool ready() const { return m_dir.isValid() && QTest::qWaitForWindowExposed(m_window.get()); }
+    std::string storePath() const { return m_dir.filePath("Danhao.edb").toStdString(); }
+    MainWindow& window() const { return *m_window; }
+    ReportListView& list() const { return *mainControls().savedList; }
+
+    // The texts of one column, top row first, joined by blanks (GBK).
+    std::string column(int c) const
+    {
+        std::string joined;
+        for (int r = 0; r < listRowCount(list()); ++r)
+            joined += (r ? " " : "") + listCellText(list(), r, c);
+        return joined;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+} // namespace kuvona::test
