@@ -18,7 +18,7 @@ cp "$build/app/kuvona" "$home/kuvona"
 service_pid=
 if [ -x "$build/service/kuvona-service" ]; then
     log=$(mktemp)
-    "$build/service/kuvona-service" --port 0 --version-text 2.2 >"$log" 2>"$home/service.log" &
+    "$build/service/kuvona-service" --port 0 --data "$root/service/parcels.txt" --version-text 2.2 >"$log" 2>"$home/service.log" &
     service_pid=$!
     trap '[ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null; rm -f "$log"' EXIT
     for _ in $(seq 100); do
@@ -28,10 +28,11 @@ if [ -x "$build/service/kuvona-service" ]; then
     address=$(grep -o '127\.0\.0\.1:[0-9]*' "$log" | head -1)
     export KUVONA_QUERY_HOST=$address KUVONA_HOMEPAGE_HOST=$address
     echo "Reference tracking service on http://$address (requests logged to $home/service.log)"
-    if [ -f service/parcels.txt ]; then
-        echo "Sample numbers to try:"
-        grep -v '^#' service/parcels.txt | awk -F'\t' 'NF > 2 && !seen[$1]++ { print "  " $1 "  (" $2 ")" }' | head -6
-    fi
+    echo "Sample numbers to try (tick the courier, then press Enter):"
+    awk -F': *' 'BEGIN { name["zhongtong"] = "中通"; name["shunfeng"] = "顺丰"; name["ems"] = "EMS" }
+        /^number:/ { number = $2 }
+        /^com:/ && ($2 in name) { printf "  %-16s %s\n", number, name[$2] }' service/parcels.txt
+    echo "  1000000000500    any courier: 500 rows, one every 50 ms (try 停止查询)"
 fi
 
 echo "Starting Kuvona from $home"
