@@ -267,7 +267,8 @@ void TestStoreLocks::recordCountGivesUpAfterTwoSeconds()
     timer.start();
     QCOMPARE(recordCount(), 0);
     const qint64 elapsed = timer.elapsed();
-    QVERIFY2(elapsed >= 2000 && elapsed < 2300, qPrintable(QString::number(elapsed)));
+    // The store counts whole milliseconds of the tick count, so its 2000 may be 1999.x here.
+    QVERIFY2(elapsed >= 1995 && elapsed < 2300, qPrintable(QString::number(elapsed)));
     // goToRecord and skipRecord cannot read the count either: they fail and leave the record.
     QVERIFY(!goToRecord(1));
     QVERIFY(!skipRecord(-1));
