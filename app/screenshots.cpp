@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
 #include "app/about_window.h"
 #include "app/globals.h"
@@ -19,13 +20,15 @@
 #include "common/listview.h"
 #include "common/text.h"
 #include "platform/check_list_box.h"
-#include "platform/report_list_view.h"
 #include "platform/fonts.h"
+#include "platform/message_box.h"
 #include "platform/program_dir.h"
+#include "platform/report_list_view.h"
 #include "platform/translations.h"
 #include "platform/ui_text.h"
 #include "saved/number_windows.h"
 #include "saved/store.h"
+#include "settings/carrier_select_window.h"
 
 using namespace kuvona;
 
@@ -48,12 +51,11 @@ void saveMenu(QMenu* menu, const QString& name)
     menu->hide();
 }
 
-void saveBox(const std::string& text, const std::string& title, QMessageBox::Icon icon,
-             QMessageBox::StandardButtons buttons, const QString& name)
+void saveBox(const char* text, const char* title, int kind, const QString& name)
 {
-    QMessageBox box(icon, toQString(title), toQString(text), buttons);
-    box.show();
-    save(&box, name);
+    std::unique_ptr<QMessageBox> box(createMessageBoxWidget(gbk(text), gbk(title), kind));
+    box->show();
+    save(box.get(), name);
 }
 
 void seedStore(const std::string& path)
@@ -133,9 +135,38 @@ int main(int argc, char* argv[])
     edit.close();
     closeStore();
 
-    saveBox(gbk("这么简单的软件不用帮助吧……\r\n\r\n自己先摸索吧，有问题请到主页留言！"), gbk("帮助"),
-            QMessageBox::NoIcon, QMessageBox::Ok, QStringLiteral("box-help"));
-    saveBox(fatalErrorText(0, gbk("无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”")),
-            gbk("错误"), QMessageBox::Critical, QMessageBox::Ok, QStringLiteral("box-fatal-skin"));
+    // Every message the program shows, by its kind: text, title (empty: the default), kind.
+    const struct
+    {
+        const char* name;
+        const char* text;
+        const char* title;
+        int kind;
+    } boxes[] = {
+        {"help", "这么简单的软件不用帮助吧……\r\n\r\n自己先摸索吧，有问题请到主页留言！", "帮助", 0},
+        {"query-no-number", "请输入欲查询的快递单号！", "提示", 0},
+        {"query-no-courier", "请选择欲查询的快递公司！", "提示", 0},
+        {"worker-no-number", "请输入运单号码！", "温馨提示", 0},
+        {"worker-not-found", "你输入的运单号码不存在！", "温馨提示", 0},
+        {"worker-unsupported", "你选择的物流公司已经不支持！", "温馨提示", 0},
+        {"delete-confirm", "您确认删除单号吗？", "删除提示", 49},
+        {"delete-done", "删除成功！", "删除成功", 64},
+        {"settings-saved", "修改成功！", "", 0},
+        {"update-newer", "发现更新，是否访问主页进行下载？", "检查更新", 65},
+        {"update-none", "本软件已是最新版本，不需要更新！", "无更新", 64},
+    };
+    for (const auto& b : boxes)
+        saveBox(b.text, b.title, b.kind, QStringLiteral("box-") + QString::fromLatin1(b.name));
+    {
+        std::unique_ptr<QMessageBox> fatal(createMessageBoxWidget(
+            fatalErrorText(0, gbk("无法找到指定DLL库文件“KillAD.dll”中的输出命令“SkinH_Detach”")),
+            gbk("错误"), BoxErrorOk));
+        fatal->show();
+        save(fatal.get(), QStringLiteral("box-fatal-skin"));
+    }
+
+    CarrierSelectWindow carriers(carrierSettingsFile());
+    carriers.show();
+    save(&carriers, QStringLiteral("carrier-select-window"));
     return 0;
 }

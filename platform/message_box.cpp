@@ -181,6 +181,11 @@ int showForWorker(const messageBoxSeam::Shown& box)
 
 } // namespace
 
+QMessageBox* createMessageBoxWidget(const std::string& text, const std::string& title, int kind)
+{
+    return createBox({text, title.empty() ? gbk("信息：") : title, kind});
+}
+
 int messageBox(const std::string& text, const std::string& title, int kind)
 {
     messageBoxSeam::Shown box{text, title.empty() ? gbk("信息：") : title, kind};

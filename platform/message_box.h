@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class QMessageBox;
+
 namespace kuvona {
 
 enum MessageBoxKind : int
@@ -26,6 +28,9 @@ enum MessageBoxKind : int
 };
 
 int messageBox(const std::string& text, const std::string& title = {}, int kind = BoxOk);
+
+// The box messageBox() would show, not yet shown (for rendering it to a picture). The caller owns it.
+QMessageBox* createMessageBoxWidget(const std::string& text, const std::string& title = {}, int kind = BoxOk);
 
 // The test seam. Every box asked for is recorded. While answers are queued, or while auto-answer is
 // on, a box is not shown: it takes the next queued answer, or 0 when none is left.
