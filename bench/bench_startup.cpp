@@ -120,19 +120,24 @@ static void BM_StartupFloor(benchmark::State& state)
 {
     measure(state, KUVONA_FLOOR_EXE);
 }
+static void BM_StartupFloorWithText(benchmark::State& state)
+{
+    measure(state, KUVONA_FLOOR_TEXT_EXE);
+}
 static void BM_StartupKuvona(benchmark::State& state)
 {
     measure(state, KUVONA_EXE);
 }
 
-BENCHMARK(BM_StartupFloor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(BM_StartupKuvona)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_StartupFloor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+BENCHMARK(BM_StartupFloorWithText)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+BENCHMARK(BM_StartupKuvona)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
 BENCHMARK(BM_StartupSaved)
     ->Arg(0)
     ->Arg(1000)
     ->Arg(10000)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(20);
+    ->Iterations(40);
 
 BENCHMARK_MAIN();
