@@ -20,6 +20,16 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 (cd "$build" && ctest --output-on-failure -j "$jobs")
 
+# ThreadSanitizer on the code that runs on several threads without widgets: the fetches, their
+# shared set-up and their stop flags. (Debian's Qt is not built for it; widget code would only
+# show races inside Qt.)
+tsan_build=$root/build-tsan
+cmake -S . -B "$tsan_build" -DCMAKE_BUILD_TYPE=Debug -DKUVONA_TSAN=ON -DKUVONA_WERROR=ON -DKUVONA_BUILD_BENCH=OFF
+cmake --build "$tsan_build" -j "$jobs" --target tst_http_threads tst_http_get kuvona-service
+# The tests start the reference service with fork/exec, which ThreadSanitizer would refuse.
+(cd "$tsan_build" && TSAN_OPTIONS="halt_on_error=1 die_after_fork=0" \
+    ctest --output-on-failure -R '^(tst_http_threads|tst_http_get)$')
+
 # Fuzz targets need clang's libFuzzer, so they get a build of their own without the toolkit.
 fuzz_build=$root/build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKUVONA_FUZZ_ONLY=ON \
