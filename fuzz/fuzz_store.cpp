@@ -26,7 +26,7 @@
 #include "common/gbk.h"
 #include "saved/store.h"
 #include "saved/store_format.h"
-#include "saved/store_inspect.h"
+#include "saved/store_snapshot.h"
 
 using namespace kuvona;
 

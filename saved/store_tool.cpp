@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/gbk.h"
-#include "saved/store_inspect.h"
+#include "saved/store_snapshot.h"
 
 using namespace kuvona;
 using namespace kuvona::store_format;

@@ -1,4 +1,4 @@
-#include "saved/store_inspect.h"
+#include "saved/store_snapshot.h"
 
 #include <algorithm>
 #include <cerrno>
