@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "common/fatal.h"
 #include "common/gbk.h"
@@ -21,12 +20,6 @@ namespace {
 
 int g_releaseRuns = 0;
 bool g_released = false;
-
-std::vector<void (*)()>& shutdownSteps()
-{
-    static std::vector<void (*)()> steps;
-    return steps;
-}
 
 void showFatalError(int code, const std::string& message)
 {
@@ -65,24 +58,10 @@ int releaseSharedTextsRuns()
     return g_releaseRuns;
 }
 
-void addShutdownStep(void (*step)())
-{
-    shutdownSteps().push_back(step);
-}
-
-void runShutdownSteps()
-{
-    auto steps = std::move(shutdownSteps());
-    shutdownSteps().clear();
-    for (auto step : steps)
-        step();
-}
-
 void exitProgram(int exitCode)
 {
     releaseSharedTexts();
     terminateAllWorkers();
-    runShutdownSteps();
     std::fflush(nullptr);
     // Workers that are still unwinding end with the process; running static destructors under
     // them would race, so the process ends here.

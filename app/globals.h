@@ -61,9 +61,5 @@ int releaseSharedTextsRuns();
 // Routes fatalRuntimeError to the error box followed by exitProgram(-1).
 void installFatalHandler();
 
-// Steps that must run before the process ends, whichever way it ends (closing the store, say).
-// Registered once at start-up by the subsystems that own something to close.
-void addShutdownStep(void (*step)());
-void runShutdownSteps();
 
 } // namespace kuvona
