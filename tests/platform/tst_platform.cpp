@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/gbk.h"
+#include "tests/support/message_boxes.h"
 #include "common/listview.h"
 #include "platform/cancel.h"
 #include "platform/check_list_box.h"
@@ -18,18 +19,6 @@
 #include "platform/worker.h"
 
 using namespace kuvona;
-
-namespace {
-
-QMessageBox* visibleBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
-} // namespace
 
 class TestPlatform : public QObject
 {
@@ -71,8 +60,8 @@ void TestPlatform::workerBoxShownWithoutBlocking()
 {
     std::atomic<int> answer{-2};
     const WorkerId id = startWorker([&] { answer = messageBox(gbk("请输入运单号码！"), gbk("温馨提示"), BoxOk); });
-    QTRY_VERIFY(visibleBox() != nullptr);
-    QMessageBox* box = visibleBox();
+    QTRY_VERIFY(test::visibleMessageBox() != nullptr);
+    QMessageBox* box = test::visibleMessageBox();
     QCOMPARE(box->windowModality(), Qt::NonModal);
     QCOMPARE(box->windowTitle(), QString::fromUtf8("温馨提示"));
     QCOMPARE(answer.load(), -2); // the worker is waiting for the user
@@ -85,14 +74,14 @@ void TestPlatform::buttonsSpeakTheUsersLanguage()
 {
     QVERIFY(loadToolkitTranslations(QLocale(QLocale::Chinese, QLocale::China)));
     const WorkerId id = startWorker([] { messageBox(gbk("删除吗？"), "", BoxWarningOkCancel); });
-    QTRY_VERIFY(visibleBox() != nullptr);
-    QMessageBox* box = visibleBox();
+    QTRY_VERIFY(test::visibleMessageBox() != nullptr);
+    QMessageBox* box = test::visibleMessageBox();
     QCOMPARE(box->button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
     QCOMPARE(box->button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
     QCOMPARE(box->icon(), QMessageBox::Warning);
     QCOMPARE(box->windowTitle(), QString::fromUtf8("信息："));
     terminateWorker(id);
-    QTRY_VERIFY(visibleBox() == nullptr);
+    QTRY_VERIFY(test::visibleMessageBox() == nullptr);
 }
 
 void TestPlatform::stoppedWorkerBoxDisappears()
@@ -102,9 +91,9 @@ void TestPlatform::stoppedWorkerBoxDisappears()
         messageBox(gbk("你输入的运单号码不存在！"), gbk("温馨提示"), BoxOk);
         returned = true; // must never run: the stop unwinds the worker
     });
-    QTRY_VERIFY(visibleBox() != nullptr);
+    QTRY_VERIFY(test::visibleMessageBox() != nullptr);
     terminateWorker(id);
-    QTRY_VERIFY(visibleBox() == nullptr);
+    QTRY_VERIFY(test::visibleMessageBox() == nullptr);
     QTest::qWait(50);
     QVERIFY(!returned);
 }

@@ -13,6 +13,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "common/gbk.h"
+#include "tests/support/message_boxes.h"
 #include "common/listview.h"
 #include "platform/check_list_box.h"
 #include "platform/message_box.h"
@@ -30,14 +31,6 @@ namespace {
 QString q(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-QMessageBox* visibleBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
 }
 
 } // namespace
@@ -319,11 +312,11 @@ void TestQueryWindow::stopTakesTheWorkersBoxAway()
     m_number->setText(QStringLiteral("4444"));
     tick(0);
     QTest::mouseClick(m_button, Qt::LeftButton);
-    QTRY_VERIFY(visibleBox() != nullptr);
+    QTRY_VERIFY(test::visibleMessageBox() != nullptr);
     QVERIFY(m_window->isEnabled()); // the worker's box blocks nothing
     QVERIFY(!m_button->isEnabled());
     stopQuery();
-    QTRY_VERIFY(visibleBox() == nullptr);
+    QTRY_VERIFY(test::visibleMessageBox() == nullptr);
     QVERIFY(m_button->isEnabled());
 }
 
