@@ -3,16 +3,10 @@
 #include "common/fatal.h"
 #include "common/gbk.h"
 #include "common/text.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
-
-// Rows are written in UTF-8 for readability and converted to GBK bytes before use.
-static QByteArray g(const char* utf8)
-{
-    const std::string s = gbk(utf8);
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-static std::string s(const QByteArray& b) { return std::string(b.constData(), static_cast<std::size_t>(b.size())); }
+using namespace kuvona::test;
 
 class TestText : public QObject
 {
@@ -46,6 +40,7 @@ void TestText::findText_data()
     QTest::addColumn<bool>("ignoreCase");
     QTest::addColumn<int>("expected");
 
+    // clang-format off
     QTest::newRow("plain first")           << QByteArray("abcabc")   << QByteArray("bc")  << 1  << false << 2;
     QTest::newRow("from later start")      << QByteArray("abcabc")   << QByteArray("bc")  << 3  << false << 5;
     QTest::newRow("start zero")            << QByteArray("abcabc")   << QByteArray("a")   << 0  << false << 1;
@@ -60,14 +55,19 @@ void TestText::findText_data()
     QTest::newRow("empty sought empty")    << QByteArray()           << QByteArray()      << 1  << false << -1;
     QTest::newRow("empty sought beyond")   << QByteArray("abc")      << QByteArray()      << 4  << false << -1;
     QTest::newRow("longer than text")      << QByteArray("ab")       << QByteArray("abc") << 1  << false << -1;
+    // clang-format on
     // 中 is D6 D0; a sought "D0 D6" must not match across the two characters 中中.
+    // clang-format off
     QTest::newRow("no match on trail")     << g("中中")              << QByteArray("\xD0\xD6") << 1 << false << -1;
     QTest::newRow("chinese found")         << g("快递单号")          << g("单号")         << 1  << false << 5;
+    // clang-format on
     // Stepping counts from the start: starting on a trail byte makes pairs from there.
+    // clang-format off
     QTest::newRow("stepping from start")   << g("中中")              << QByteArray("\xD0\xD6") << 2 << false << 2;
     QTest::newRow("ascii folding only")    << g("ａ")                << g("Ａ")           << 1  << true  << -1;
     QTest::newRow("lead cut at end")       << QByteArray("ab\xB0")   << QByteArray("\xB0") << 1 << false << 3;
     QTest::newRow("lead cut ends scan")    << QByteArray("a\xB0")    << QByteArray("x")   << 1  << false << -1;
+    // clang-format on
 }
 
 void TestText::findText()
@@ -87,12 +87,14 @@ void TestText::leftRight_data()
     QTest::addColumn<QByteArray>("left");
     QTest::addColumn<QByteArray>("right");
 
+    // clang-format off
     QTest::newRow("zero")       << QByteArray("abcd") << 0  << QByteArray()       << QByteArray();
     QTest::newRow("negative")   << QByteArray("abcd") << -3 << QByteArray()       << QByteArray();
     QTest::newRow("part")       << QByteArray("abcd") << 3  << QByteArray("abc")  << QByteArray("bcd");
     QTest::newRow("whole")      << QByteArray("abcd") << 4  << QByteArray("abcd") << QByteArray("abcd");
     QTest::newRow("beyond")     << QByteArray("abcd") << 9  << QByteArray("abcd") << QByteArray("abcd");
     QTest::newRow("split char") << g("中文")          << 3  << QByteArray("\xD6\xD0\xCE") << QByteArray("\xD0\xCE\xC4");
+    // clang-format on
 }
 
 void TestText::leftRight()
@@ -111,6 +113,7 @@ void TestText::trimBlanks_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("expected");
 
+    // clang-format off
     QTest::newRow("ascii blanks")      << QByteArray("  ab c  ")      << QByteArray("ab c");
     QTest::newRow("full-width blanks") << g("　ab　")                  << QByteArray("ab");
     QTest::newRow("mixed blanks")      << g(" 　 12 　")               << QByteArray("12");
@@ -118,11 +121,14 @@ void TestText::trimBlanks_data()
     QTest::newRow("line breaks stay")  << QByteArray(" 12\r\n")       << QByteArray("12\r\n");
     QTest::newRow("only blanks")       << g(" 　 ")                    << QByteArray();
     QTest::newRow("empty")             << QByteArray()                << QByteArray();
+    // clang-format on
     // A1 A1 straddling two characters (xx A1 | A1 yy) is no blank: B0A1 A1B0.
+    // clang-format off
     QTest::newRow("no blank across")   << QByteArray("\xB0\xA1\xA1\xB0") << QByteArray("\xB0\xA1\xA1\xB0");
     QTest::newRow("lone lead dropped") << QByteArray("ab\xB0")        << QByteArray("ab");
     QTest::newRow("lone lead blanks")  << QByteArray("ab \xB0")       << QByteArray("ab");
     QTest::newRow("chinese kept")      << g(" 圆通 ")                  << g("圆通");
+    // clang-format on
 }
 
 void TestText::trimBlanks()
@@ -147,6 +153,7 @@ void TestText::textToNumber_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<double>("expected");
 
+    // clang-format off
     QTest::newRow("plain")             << QByteArray("2.2")       << 2.2;
     QTest::newRow("line break after")  << QByteArray("2.2\r\n")   << 2.2;
     QTest::newRow("leading space")     << QByteArray("  -1.5e2x") << -150.0;
@@ -156,6 +163,7 @@ void TestText::textToNumber_data()
     QTest::newRow("full-width digits") << g("２．５")              << 2.5;
     QTest::newRow("full-width space")  << g("　７")                << 7.0;
     QTest::newRow("html page")         << QByteArray("<html>2.3") << 0.0;
+    // clang-format on
 }
 
 void TestText::textToNumber()
@@ -170,6 +178,7 @@ void TestText::textToInteger_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("expected");
 
+    // clang-format off
     QTest::newRow("plain")          << QByteArray("123")           << 123;
     QTest::newRow("decimal cut")    << QByteArray("12.7")          << 12;
     QTest::newRow("negative")       << QByteArray(" -45z")         << -45;
@@ -178,6 +187,7 @@ void TestText::textToInteger_data()
     QTest::newRow("too small")      << QByteArray("-99999999999")  << -2147483647 - 1;
     QTest::newRow("huge")           << QByteArray("9999999999999999999999") << 2147483647;
     QTest::newRow("full-width")     << g("－１２")                  << -12;
+    // clang-format on
 }
 
 void TestText::textToInteger()
@@ -192,10 +202,12 @@ void TestText::numberToText_data()
     QTest::addColumn<double>("value");
     QTest::addColumn<QByteArray>("expected");
 
+    // clang-format off
     QTest::newRow("short")    << 2.1            << QByteArray("2.1");
     QTest::newRow("integer")  << 40.0           << QByteArray("40");
     QTest::newRow("thirteen") << 1.0 / 3.0      << QByteArray("0.3333333333333");
     QTest::newRow("large")    << 1e20           << QByteArray("1e+20");
+    // clang-format on
 }
 
 void TestText::numberToText()
@@ -223,11 +235,15 @@ void TestText::equalIgnoringAsciiCase_data()
     QTest::addColumn<QByteArray>("b");
     QTest::addColumn<bool>("equal");
 
+    // clang-format off
     QTest::newRow("same")            << g("单号")             << g("单号")             << true;
     QTest::newRow("ascii case")      << QByteArray("Name")    << QByteArray("nAME")    << true;
     QTest::newRow("length differs")  << QByteArray("ab")      << QByteArray("abc")     << false;
+    // clang-format on
     // Trail bytes in the letter range (0x41..0x5A, 0x61..0x7A) must not be folded: B041 vs B061.
+    // clang-format off
     QTest::newRow("trail not folded") << QByteArray("\xB0\x41") << QByteArray("\xB0\x61") << false;
+    // clang-format on
 }
 
 void TestText::equalIgnoringAsciiCase()
@@ -242,7 +258,8 @@ void TestText::fatalErrorText()
 {
     QCOMPARE(utf8FromGbk(kuvona::fatalErrorText(0, gbk("指定字段不存在"))),
              std::string("运行时出错!\r\n\r\n错误信息：指定字段不存在\r\n"));
-    QCOMPARE(utf8FromGbk(kuvona::fatalErrorText(6, "")), std::string("运行时出错!\r\n\r\n错误代码：6\r\n\r\n"));
+    QCOMPARE(utf8FromGbk(kuvona::fatalErrorText(6, "")),
+             std::string("运行时出错!\r\n\r\n错误代码：6\r\n\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestText)

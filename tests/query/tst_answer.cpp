@@ -3,19 +3,12 @@
 
 #include "common/gbk.h"
 #include "query/answer.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 
 Q_DECLARE_METATYPE(kuvona::AnswerKind)
-
-static std::string s(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-static QByteArray g(const char* utf8)
-{
-    return QByteArray::fromStdString(gbk(utf8));
-}
 
 class TestAnswer : public QObject
 {

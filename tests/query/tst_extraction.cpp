@@ -4,24 +4,12 @@
 
 #include "common/gbk.h"
 #include "query/extraction.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 
 // Rows are written in UTF-8 for readability and converted to GBK bytes before use.
-static QByteArray g(const char* utf8)
-{
-    const std::string s = gbk(utf8);
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-static std::string s(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-static QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 class TestExtraction : public QObject
 {
     Q_OBJECT

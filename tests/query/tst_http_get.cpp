@@ -17,14 +17,11 @@
 #include "query/http_get.h"
 #include "query/query_url.h"
 #include "tests/service/local_service.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 using kuvona::test::LocalService;
-
-static QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A port on which nothing listens: bound once to learn a free number, then closed again.
 static int closedPort()

@@ -12,34 +12,12 @@
 #include "platform/message_box.h"
 #include "settings/carrier_select_window.h"
 #include "settings/ini.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 
 namespace {
-
-QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QByteArray g(const char* utf8)
-{
-    return q(gbk(utf8));
-}
-
-QByteArray readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return q(ss.str());
-}
-
-void writeFile(const std::string& path, const QByteArray& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.constData(), content.size());
-}
 
 std::string fixture(const char* name)
 {

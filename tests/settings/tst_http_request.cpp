@@ -8,21 +8,13 @@
 #include "settings/http_request.h"
 #include "settings/version_check.h"
 #include "tests/settings/raw_http_server.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 using kuvona::test::RawHttpServer;
 
 namespace {
-
-std::string s(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 std::optional<std::string> optional(bool given, const QByteArray& value)
 {

@@ -13,39 +13,12 @@
 
 #include "common/gbk.h"
 #include "settings/ini.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 
 namespace {
-
-std::string s(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QByteArray g(const char* utf8)
-{
-    return q(gbk(utf8));
-}
-
-QByteArray readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return q(ss.str());
-}
-
-void writeFile(const std::string& path, const QByteArray& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.constData(), content.size());
-}
 
 bool exists(const std::string& path)
 {

@@ -7,21 +7,13 @@
 #include "platform/worker.h"
 #include "settings/update_check.h"
 #include "tests/settings/raw_http_server.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 using kuvona::test::RawHttpServer;
 
 namespace {
-
-QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QByteArray g(const char* utf8)
-{
-    return q(gbk(utf8));
-}
 
 const QByteArray newerText = g("发现更新，是否访问主页进行下载？");
 const QByteArray latestText = g("本软件已是最新版本，不需要更新！");

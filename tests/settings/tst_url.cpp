@@ -4,25 +4,12 @@
 #include "common/hosts.h"
 #include "settings/url.h"
 #include "settings/version_check.h"
+#include "tests/support/bytes.h"
 
 using namespace kuvona;
+using namespace kuvona::test;
 
 namespace {
-
-std::string s(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-QByteArray q(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QByteArray g(const char* utf8)
-{
-    return q(gbk(utf8));
-}
 
 } // namespace
 
