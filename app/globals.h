@@ -61,5 +61,4 @@ int releaseSharedTextsRuns();
 // Routes fatalRuntimeError to the error box followed by exitProgram(-1).
 void installFatalHandler();
 
-
 } // namespace kuvona

@@ -2,18 +2,17 @@
 // press to first row, the spacing of the rows, and the longest stall of the user-interface thread
 // while 500 rows come in.
 
-#include <benchmark/benchmark.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "../tests/service/local_service.h"
 #include "app/main_window.h"
@@ -89,7 +88,8 @@ void BM_FiveHundredRows(benchmark::State& state)
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, &w.window, [&] {
             const auto now = Clock::now();
-            longestStallMs = std::max(longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
+            longestStallMs =
+                std::max(longestStallMs, std::chrono::duration<double, std::milli>(now - last).count());
             last = now;
         });
         w.number->setText(QStringLiteral("1000000000500"));
@@ -105,7 +105,8 @@ void BM_FiveHundredRows(benchmark::State& state)
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         double minGap = 1e9, maxGap = 0, sum = 0;
         for (std::size_t i = 1; i < arrivals.size(); ++i) {
-            const double gap = std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count();
+            const double gap =
+                std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count();
             minGap = std::min(minGap, gap);
             maxGap = std::max(maxGap, gap);
             sum += gap;
@@ -113,7 +114,8 @@ void BM_FiveHundredRows(benchmark::State& state)
         state.counters["rows"] = static_cast<double>(arrivals.size());
         state.counters["gap_min_ms"] = minGap;
         state.counters["gap_max_ms"] = maxGap;
-        state.counters["gap_mean_ms"] = arrivals.size() > 1 ? sum / static_cast<double>(arrivals.size() - 1) : 0;
+        state.counters["gap_mean_ms"] =
+            arrivals.size() > 1 ? sum / static_cast<double>(arrivals.size() - 1) : 0;
         state.counters["ui_stall_max_ms"] = longestStallMs;
     }
 }
@@ -125,7 +127,8 @@ BENCHMARK(BM_FiveHundredRows)->UseManualTime()->Unit(benchmark::kSecond)->Iterat
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     qputenv("no_proxy", "127.0.0.1,localhost");
     QApplication app(argc, argv);
     QTemporaryDir programDir;

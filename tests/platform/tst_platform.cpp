@@ -3,12 +3,10 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <atomic>
 #include <thread>
 
 #include "common/gbk.h"
-#include "tests/support/message_boxes.h"
 #include "common/listview.h"
 #include "platform/cancel.h"
 #include "platform/check_list_box.h"
@@ -17,6 +15,7 @@
 #include "platform/report_list_view.h"
 #include "platform/translations.h"
 #include "platform/worker.h"
+#include "tests/support/message_boxes.h"
 
 using namespace kuvona;
 
@@ -40,7 +39,10 @@ private slots:
     void directoryOf();
 };
 
-void TestPlatform::cleanup() { messageBoxSeam::clear(); }
+void TestPlatform::cleanup()
+{
+    messageBoxSeam::clear();
+}
 
 void TestPlatform::seamAnswersAndRecords()
 {
@@ -59,7 +61,8 @@ void TestPlatform::seamAnswersAndRecords()
 void TestPlatform::workerBoxShownWithoutBlocking()
 {
     std::atomic<int> answer{-2};
-    const WorkerId id = startWorker([&] { answer = messageBox(gbk("请输入运单号码！"), gbk("温馨提示"), BoxOk); });
+    const WorkerId id =
+        startWorker([&] { answer = messageBox(gbk("请输入运单号码！"), gbk("温馨提示"), BoxOk); });
     QTRY_VERIFY(test::visibleMessageBox() != nullptr);
     QMessageBox* box = test::visibleMessageBox();
     QCOMPARE(box->windowModality(), Qt::NonModal);

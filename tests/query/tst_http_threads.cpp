@@ -3,7 +3,6 @@
 // ThreadSanitizer (scripts/test.sh), which watches the shared set-up and the stop flags.
 
 #include <QTest>
-
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -31,7 +30,10 @@ private:
     LocalService m_service;
 };
 
-void TestHttpThreads::initTestCase() { QVERIFY2(m_service.start(), qPrintable(m_service.error())); }
+void TestHttpThreads::initTestCase()
+{
+    QVERIFY2(m_service.start(), qPrintable(m_service.error()));
+}
 
 void TestHttpThreads::concurrentFetchesGetTheirOwnAnswers()
 {

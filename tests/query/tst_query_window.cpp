@@ -13,7 +13,6 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "common/gbk.h"
-#include "tests/support/message_boxes.h"
 #include "common/listview.h"
 #include "platform/check_list_box.h"
 #include "platform/message_box.h"
@@ -23,6 +22,7 @@
 #include "platform/worker.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
+#include "tests/support/message_boxes.h"
 
 using namespace kuvona;
 

@@ -9,9 +9,7 @@
 using namespace kuvona;
 using namespace kuvona::test;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class TestUrl : public QObject
 {
