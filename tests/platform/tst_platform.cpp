@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -35,6 +37,7 @@ private slots:
     void listFindRowByPrefix_data();
     void listFindRowByPrefix();
     void checkListSingleCheck();
+    void checkListSingleCheckWithTheMouse();
     void directoryOf_data();
     void directoryOf();
 };
@@ -218,6 +221,41 @@ void TestPlatform::checkListSingleCheck()
     // The program's own ticks are not subject to the rule.
     box.setChecked(0, true);
     QVERIFY(box.isChecked(0) && box.isChecked(3));
+}
+
+namespace {
+
+// The centre of an item's check box, where a user clicks to tick it.
+QPoint checkBoxCentre(CheckListBox& box, int row)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(&box);
+    option.rect = box.visualItemRect(box.item(row));
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    return box.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &box).center();
+}
+
+} // namespace
+
+void TestPlatform::checkListSingleCheckWithTheMouse()
+{
+    CheckListBox box;
+    for (int i = 0; i < 5; ++i)
+        box.addCheckItem(QString::number(i));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 2));
+    QVERIFY(box.isChecked(2));
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 4));
+    QVERIFY(box.isChecked(4));
+    QVERIFY(!box.isChecked(2));
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 4));
+    QVERIFY(box.isChecked(4)); // the last tick cannot be taken away
+    // A double click on an item's text toggles it like its check box, under the same rule.
+    const QPoint text = box.visualItemRect(box.item(1)).center();
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, text);
+    QVERIFY(box.isChecked(1));
+    QVERIFY(!box.isChecked(4));
 }
 
 void TestPlatform::directoryOf_data()
