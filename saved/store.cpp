@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -144,11 +145,16 @@ private:
     bool m_granted;
 };
 
-bool readExactly(int fd, void* buffer, std::int64_t length, std::int64_t position)
+// Runs a positioned read or write until all `length` bytes have moved, retrying interruptions.
+// A short transfer that makes no progress (end of file, disk full) is a failure.
+template <typename Buffer, typename Transfer>
+bool transferExactly(Buffer* buffer, std::int64_t length, std::int64_t position, Transfer transfer)
 {
-    auto* p = static_cast<unsigned char*>(buffer);
+    auto* p =
+        reinterpret_cast<std::conditional_t<std::is_const_v<Buffer>, const unsigned char, unsigned char>*>(
+            buffer);
     while (length > 0) {
-        const ssize_t n = ::pread(fd, p, static_cast<std::size_t>(length), static_cast<off_t>(position));
+        const ssize_t n = transfer(p, static_cast<std::size_t>(length), static_cast<off_t>(position));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -160,20 +166,17 @@ bool readExactly(int fd, void* buffer, std::int64_t length, std::int64_t positio
     return true;
 }
 
+bool readExactly(int fd, void* buffer, std::int64_t length, std::int64_t position)
+{
+    return transferExactly(buffer, length, position,
+                           [fd](unsigned char* p, std::size_t n, off_t at) { return ::pread(fd, p, n, at); });
+}
+
 bool writeExactly(int fd, const void* buffer, std::int64_t length, std::int64_t position)
 {
-    const auto* p = static_cast<const unsigned char*>(buffer);
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, p, static_cast<std::size_t>(length), static_cast<off_t>(position));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        length -= n;
-        position += n;
-    }
-    return true;
+    return transferExactly(buffer, length, position, [fd](const unsigned char* p, std::size_t n, off_t at) {
+        return ::pwrite(fd, p, n, at);
+    });
 }
 
 bool writeInt32(int fd, std::int32_t value, std::int64_t position)
