@@ -381,7 +381,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             // Enter runs the query wherever the focus is, but only through the default button.
             if (m_queryButton->isVisible() && m_queryButton->isEnabled() && m_queryButton->isDefault())
                 m_queryButton->click();
-            return false;
+            // The default button would click itself once more on the same key; every other control
+            // still sees the key (the saved list reports it).
+            return widget == m_queryButton;
+
         }
     }
     return QMainWindow::eventFilter(watched, event);

@@ -219,11 +219,16 @@ void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
     QTest::addColumn<int>("clicks");
 
     // clang-format off
-    QTest::newRow("in number")        << q("单号")        << true  << true  << 1;
-    QTest::newRow("in carrier list")  << q("选择列表框1") << true  << true  << 1;
-    QTest::newRow("in progress list") << q("进度列表框")  << true  << true  << 1;
-    QTest::newRow("disabled")         << q("单号")        << false << true  << 0;
-    QTest::newRow("not default")      << q("选择列表框1") << true  << false << 0;
+    QTest::newRow("in number")          << q("单号")        << true  << true  << 1;
+    QTest::newRow("in carrier list")    << q("选择列表框1") << true  << true  << 1;
+    QTest::newRow("in progress list")   << q("进度列表框")  << true  << true  << 1;
+    QTest::newRow("on the button")      << q("快递查询")    << true  << true  << 1;
+    QTest::newRow("on stop button")     << q("停止按钮")    << true  << true  << 1;
+    QTest::newRow("on clear button")    << q("清空按钮")    << true  << true  << 1;
+    QTest::newRow("in saved list")      << q("超级列表框1") << true  << true  << 1;
+    QTest::newRow("disabled")           << q("单号")        << false << true  << 0;
+    QTest::newRow("not default")        << q("选择列表框1") << true  << false << 0;
+    QTest::newRow("button not default") << q("快递查询")    << true  << false << 0;
     // clang-format on
 }
 
@@ -242,6 +247,8 @@ void TestMainWindow::enterRunsOnlyTheDefaultButton()
     QSignalSpy clicked(button, &QPushButton::clicked);
     QTest::keyClick(target, Qt::Key_Return);
     QCOMPARE(clicked.size(), clicks);
+    // 单号 is empty: each run of the query says so once.
+    QCOMPARE(messageBoxSeam::shown().size(), std::size_t(clicks));
 }
 
 void TestMainWindow::tabCycle()
