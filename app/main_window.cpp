@@ -51,6 +51,17 @@ QString q(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Only a to z: the number is sent and saved as GBK, which has no capital of ü or é, and the
+// box's upper-casing on Windows leaves every other character as it is.
+QString asciiUpper(const QString& typed)
+{
+    QString upper = typed;
+    for (QChar& c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - u'a' + u'A');
+    return upper;
+}
+
 // Typed letters become capitals as they are entered; text set by the program (a saved number
 // loaded by a click, say) is left as it is.
 class NumberEdit : public QLineEdit
@@ -61,7 +72,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
-        const QString upper = event->text().toUpper();
+        const QString upper = asciiUpper(event->text());
         if (upper == event->text()) {
             QLineEdit::keyPressEvent(event);
             return;
@@ -74,9 +85,8 @@ protected:
     }
     void inputMethodEvent(QInputMethodEvent* event) override
     {
-        if (event->commitString().toUpper() != event->commitString())
-            event->setCommitString(event->commitString().toUpper(), event->replacementStart(),
-                                   event->replacementLength());
+        if (const QString upper = asciiUpper(event->commitString()); upper != event->commitString())
+            event->setCommitString(upper, event->replacementStart(), event->replacementLength());
         QLineEdit::inputMethodEvent(event);
     }
 };
@@ -384,7 +394,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             // The default button would click itself once more on the same key; every other control
             // still sees the key (the saved list reports it).
             return widget == m_queryButton;
-
         }
     }
     return QMainWindow::eventFilter(watched, event);

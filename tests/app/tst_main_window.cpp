@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -57,6 +58,8 @@ private slots:
     void menus();
     void savedListPopup();
     void numberUpperCasedAsTyped();
+    void onlyAsciiLettersUpperCased_data();
+    void onlyAsciiLettersUpperCased();
     void enterRunsOnlyTheDefaultButton_data();
     void enterRunsOnlyTheDefaultButton();
     void tabCycle();
@@ -209,6 +212,43 @@ void TestMainWindow::numberUpperCasedAsTyped()
     QTest::keyClicks(number, QStringLiteral("x"));
     QCOMPARE(number->text(), QStringLiteral("yt2X"));
     QCOMPARE(number->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+}
+
+void TestMainWindow::onlyAsciiLettersUpperCased_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+
+    // clang-format off
+    QTest::newRow("a to z")             << q("az09")   << q("AZ09");
+    QTest::newRow("u umlaut")           << q("ü")      << q("ü");
+    QTest::newRow("e acute, sharp s")   << q("éß")     << q("éß");
+    QTest::newRow("mixed")              << q("yt2ü")   << q("YT2ü");
+    QTest::newRow("chinese")            << q("顺丰sf") << q("顺丰SF");
+    QTest::newRow("full-width letters") << q("ａｂ１") << q("ａｂ１");
+    QTest::newRow("greek")              << q("αβ")     << q("αβ");
+    // clang-format on
+}
+
+void TestMainWindow::onlyAsciiLettersUpperCased()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    QCOMPARE(QApplication::focusWidget(), number);
+    // Typed on a keyboard, one key per character.
+    for (const QChar c : typed)
+        QTest::sendKeyEvent(QTest::Click, number,
+                            c.isLetter() && c.unicode() < 0x80 ? Qt::Key(c.toUpper().unicode())
+                                                               : Qt::Key_unknown,
+                            QString(c), Qt::NoModifier);
+    QCOMPARE(number->text(), shown);
+    // Committed by an input method in one piece.
+    number->clear();
+    QInputMethodEvent commit;
+    commit.setCommitString(typed);
+    QApplication::sendEvent(number, &commit);
+    QCOMPARE(number->text(), shown);
 }
 
 void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
