@@ -12,7 +12,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
@@ -31,6 +30,7 @@
 #include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
+#include "platform/window_place.h"
 #include "platform/xp_style.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
@@ -341,10 +341,7 @@ void MainWindow::onMainWindowCreated()
 
 void MainWindow::showCentred()
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    centreOnScreen(this);
     show();
     activateWindow();
     m_number->setFocus(Qt::ActiveWindowFocusReason);

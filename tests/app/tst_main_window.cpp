@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "app/about_window.h"
 #include "app/globals.h"
@@ -22,6 +23,7 @@
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/xp_style.h"
+#include "saved/number_windows.h"
 
 using namespace kuvona;
 
@@ -71,6 +73,8 @@ private slots:
     void aboutCloses_data();
     void aboutCloses();
     void aboutHomepageStaysOpen();
+    void windowsOpenCentredOnTheScreen_data();
+    void windowsOpenCentredOnTheScreen();
 
 private:
     QTemporaryDir m_dir; // the program's directory: Danhao.edb and set.ini go here
@@ -405,6 +409,51 @@ void TestMainWindow::aboutHomepageStaysOpen()
     QVERIFY(about.isVisible());
     QTest::keyClick(&about, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), q("关闭按钮"));
+}
+
+void TestMainWindow::windowsOpenCentredOnTheScreen_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<bool>("centred"); // else at 50, 50
+
+    // clang-format off
+    QTest::newRow("about")            << q("AboutWindow")         << true;
+    QTest::newRow("add")              << q("AddNumberWindow")     << true;
+    QTest::newRow("edit")             << q("EditNumberWindow")    << true;
+    QTest::newRow("courier settings") << q("CarrierSelectWindow") << false;
+    // clang-format on
+}
+
+void TestMainWindow::windowsOpenCentredOnTheScreen()
+{
+    QFETCH(QString, window);
+    QFETCH(bool, centred);
+    // The main window in the bottom right corner, mostly off the screen.
+    const QRect area = m_window->screen()->availableGeometry();
+    m_window->move(area.bottomRight() - QPoint(150, 100));
+    QRect opened;
+    QTimer::singleShot(0, this, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (modal->objectName() == window)
+                opened = modal->frameGeometry();
+            modal->close();
+        }
+    });
+    if (window == q("AboutWindow"))
+        m_window->findChild<QAction*>(q("actionAbout"))->trigger();
+    else if (window == q("AddNumberWindow"))
+        m_window->findChild<QAction*>(q("actionAddNumber"))->trigger();
+    else if (window == q("EditNumberWindow"))
+        showEditNumberWindow();
+    else
+        m_window->carrierSelectAction()->trigger();
+    QVERIFY(!opened.isNull());
+    if (centred)
+        QVERIFY2(
+            (opened.center() - area.center()).manhattanLength() <= 2,
+            qPrintable(QStringLiteral("centred at %1,%2").arg(opened.center().x()).arg(opened.center().y())));
+    else
+        QCOMPARE(opened.topLeft(), QPoint(50, 50));
 }
 
 QTEST_MAIN(TestMainWindow)
