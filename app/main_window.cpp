@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -88,6 +89,21 @@ protected:
         if (const QString upper = asciiUpper(event->commitString()); upper != event->commitString())
             event->setCommitString(upper, event->replacementStart(), event->replacementLength());
         QLineEdit::inputMethodEvent(event);
+    }
+    // The selection stays, and stays visible, when the focus goes elsewhere; Qt's edit box
+    // would drop it on Tab or a click into another control.
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        const int start = selectionStart();
+        const int length = static_cast<int>(selectedText().size());
+        const bool cursorAtStart = cursorPosition() == start;
+        QLineEdit::focusOutEvent(event);
+        if (length > 0 && !hasSelectedText()) {
+            if (cursorAtStart)
+                setSelection(start + length, -length);
+            else
+                setSelection(start, length);
+        }
     }
 };
 

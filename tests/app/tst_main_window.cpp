@@ -62,6 +62,7 @@ private slots:
     void numberUpperCasedAsTyped();
     void onlyAsciiLettersUpperCased_data();
     void onlyAsciiLettersUpperCased();
+    void numberKeepsItsSelection();
     void enterRunsOnlyTheDefaultButton_data();
     void enterRunsOnlyTheDefaultButton();
     void tabCycle();
@@ -253,6 +254,41 @@ void TestMainWindow::onlyAsciiLettersUpperCased()
     commit.setCommitString(typed);
     QApplication::sendEvent(number, &commit);
     QCOMPARE(number->text(), shown);
+}
+
+void TestMainWindow::numberKeepsItsSelection()
+{
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    QTest::keyClicks(number, QStringLiteral("abc123"));
+    QTest::keyClick(number, Qt::Key_Home);
+    QTest::keyClick(number, Qt::Key_Right);
+    QTest::keyClick(number, Qt::Key_Right);
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(number, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    QTest::keyClick(number, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("选择列表框1"));
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    // Still shown: the highlight is drawn in the box without the focus.
+    const QColor highlight = number->palette().color(QPalette::Highlight);
+    const QImage image = number->grab().toImage();
+    int highlighted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            highlighted += image.pixelColor(x, y) == highlight ? 1 : 0;
+    QVERIFY2(highlighted > 50, qPrintable(QString::number(highlighted)));
+    // A click into another control keeps it too.
+    auto* progress = m_window->findChild<ReportListView*>(q("进度列表框"));
+    QTest::mouseClick(progress->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(QApplication::focusWidget(), progress);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    // Back by Tab the same selection is there, and typing replaces it.
+    QTest::keyClick(progress, Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), number);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    QTest::keyClicks(number, QStringLiteral("x"));
+    QCOMPARE(number->text(), QStringLiteral("ABX3"));
 }
 
 void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
