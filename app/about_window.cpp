@@ -117,7 +117,6 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     credits->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // CR LF pairs would show as two breaks in a label; the text keeps them, the label shows lines.
     credits->setText(creditsText().replace(q("\r\n"), q("\n")));
-    credits->setAccessibleName(q("更新记录"));
 
     auto* title = new QLabel(this);
     title->setObjectName(q("标签3"));

@@ -193,7 +193,6 @@ void MainWindow::createControls()
     m_queryButton->setFocusPolicy(Qt::StrongFocus);
     m_queryButton->setAutoDefault(false);
     m_queryButton->setDefault(true);
-    m_queryButton->setAccessibleName(q("查询"));
 
     auto* savedLabel = place<QLabel>(client, "标签7", 10, 224, 254, 23);
     savedLabel->setText(q("保存的快递单号："));
