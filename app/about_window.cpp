@@ -10,6 +10,7 @@
 #include "common/hosts.h"
 #include "common/open_url.h"
 #include "platform/ui_text.h"
+#include "platform/window_place.h"
 
 namespace kuvona {
 namespace {
@@ -90,6 +91,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     // Client area of a 430 x 296 frame.
     setFixedSize(422, 262);
+    centreOnScreen(this);
 
     auto* picture = new QLabel(this);
     picture->setObjectName(q("图片框1"));
@@ -115,7 +117,6 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     credits->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // CR LF pairs would show as two breaks in a label; the text keeps them, the label shows lines.
     credits->setText(creditsText().replace(q("\r\n"), q("\n")));
-    credits->setAccessibleName(q("更新记录"));
 
     auto* title = new QLabel(this);
     title->setObjectName(q("标签3"));

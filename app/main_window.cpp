@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -12,7 +13,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
@@ -31,6 +31,7 @@
 #include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
+#include "platform/window_place.h"
 #include "platform/xp_style.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
@@ -51,6 +52,17 @@ QString q(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Only a to z: the number is sent and saved as GBK, which has no capital of ü or é, and the
+// box's upper-casing on Windows leaves every other character as it is.
+QString asciiUpper(const QString& typed)
+{
+    QString upper = typed;
+    for (QChar& c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - u'a' + u'A');
+    return upper;
+}
+
 // Typed letters become capitals as they are entered; text set by the program (a saved number
 // loaded by a click, say) is left as it is.
 class NumberEdit : public QLineEdit
@@ -61,7 +73,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
-        const QString upper = event->text().toUpper();
+        const QString upper = asciiUpper(event->text());
         if (upper == event->text()) {
             QLineEdit::keyPressEvent(event);
             return;
@@ -74,10 +86,24 @@ protected:
     }
     void inputMethodEvent(QInputMethodEvent* event) override
     {
-        if (event->commitString().toUpper() != event->commitString())
-            event->setCommitString(event->commitString().toUpper(), event->replacementStart(),
-                                   event->replacementLength());
+        if (const QString upper = asciiUpper(event->commitString()); upper != event->commitString())
+            event->setCommitString(upper, event->replacementStart(), event->replacementLength());
         QLineEdit::inputMethodEvent(event);
+    }
+    // The selection stays, and stays visible, when the focus goes elsewhere; Qt's edit box
+    // would drop it on Tab or a click into another control.
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        const int start = selectionStart();
+        const int length = static_cast<int>(selectedText().size());
+        const bool cursorAtStart = cursorPosition() == start;
+        QLineEdit::focusOutEvent(event);
+        if (length > 0 && !hasSelectedText()) {
+            if (cursorAtStart)
+                setSelection(start + length, -length);
+            else
+                setSelection(start, length);
+        }
     }
 };
 
@@ -167,7 +193,6 @@ void MainWindow::createControls()
     m_queryButton->setFocusPolicy(Qt::StrongFocus);
     m_queryButton->setAutoDefault(false);
     m_queryButton->setDefault(true);
-    m_queryButton->setAccessibleName(q("查询"));
 
     auto* savedLabel = place<QLabel>(client, "标签7", 10, 224, 254, 23);
     savedLabel->setText(q("保存的快递单号："));
@@ -331,10 +356,7 @@ void MainWindow::onMainWindowCreated()
 
 void MainWindow::showCentred()
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    centreOnScreen(this);
     show();
     activateWindow();
     m_number->setFocus(Qt::ActiveWindowFocusReason);
@@ -381,7 +403,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             // Enter runs the query wherever the focus is, but only through the default button.
             if (m_queryButton->isVisible() && m_queryButton->isEnabled() && m_queryButton->isDefault())
                 m_queryButton->click();
-            return false;
+            // The default button would click itself once more on the same key; every other control
+            // still sees the key (the saved list reports it).
+            return widget == m_queryButton;
         }
     }
     return QMainWindow::eventFilter(watched, event);

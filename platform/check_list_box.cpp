@@ -56,6 +56,12 @@ void CheckListBox::setCurrentSelection(int index)
     setCurrentRow(std::min(index, count() - 1));
 }
 
+void CheckListBox::highlight(QListWidgetItem* it)
+{
+    // Straight through the selection model: the view's own command would deselect under Ctrl.
+    selectionModel()->setCurrentIndex(indexFromItem(it), QItemSelectionModel::ClearAndSelect);
+}
+
 int CheckListBox::firstChecked() const
 {
     for (int i = 0; i < count(); ++i)
@@ -83,6 +89,11 @@ void CheckListBox::enforceSingleCheck()
 void CheckListBox::mousePressEvent(QMouseEvent* event)
 {
     QListWidget::mousePressEvent(event);
+    // A press anywhere on an item highlights it, its check box included: the item delegate takes
+    // a press on the check box for itself, and the query reads the highlighted item.
+    if (event->button() == Qt::LeftButton)
+        if (auto* it = itemAt(event->position().toPoint()))
+            highlight(it);
     enforceSingleCheck();
 }
 
@@ -113,6 +124,10 @@ void CheckListBox::mouseDoubleClickEvent(QMouseEvent* event)
 void CheckListBox::keyPressEvent(QKeyEvent* event)
 {
     QListWidget::keyPressEvent(event);
+    // Space ticks the focused item through the delegate, which leaves the highlight alone; the
+    // ticked item becomes the highlighted one, as a press on its check box makes it.
+    if (event->key() == Qt::Key_Space && currentItem())
+        highlight(currentItem());
     enforceSingleCheck();
 }
 

@@ -32,6 +32,8 @@ private:
     // Applies the single-check rule after the user's action.
     void enforceSingleCheck();
     int firstChecked() const;
+    // Makes the item the current selection.
+    void highlight(QListWidgetItem* it);
 
     int m_lastChecked = -1; // the item the user's rule keeps ticked
 };

@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "platform/message_box.h"
 #include "platform/ui_text.h"
+#include "platform/window_place.h"
 #include "saved/saved_list.h"
 #include "saved/store.h"
 
@@ -82,6 +83,7 @@ NumberWindow::NumberWindow(QWidget* parent, const QString& caption, const QStrin
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     // Client area of a 277 x 166 frame.
     setFixedSize(269, 132);
+    centreOnScreen(this);
 
     m_number = new QLineEdit(this);
     m_number->setObjectName(q("编辑框_单号"));

@@ -1,19 +1,28 @@
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 
 #include "app/about_window.h"
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "common/gbk.h"
+#include "common/listview.h"
 #include "common/open_url.h"
 #include "platform/check_list_box.h"
 #include "platform/message_box.h"
@@ -21,6 +30,8 @@
 #include "platform/report_list_view.h"
 #include "platform/ui_text.h"
 #include "platform/xp_style.h"
+#include "saved/number_windows.h"
+#include "settings/carrier_select_window.h"
 
 using namespace kuvona;
 
@@ -57,6 +68,9 @@ private slots:
     void menus();
     void savedListPopup();
     void numberUpperCasedAsTyped();
+    void onlyAsciiLettersUpperCased_data();
+    void onlyAsciiLettersUpperCased();
+    void numberKeepsItsSelection();
     void enterRunsOnlyTheDefaultButton_data();
     void enterRunsOnlyTheDefaultButton();
     void tabCycle();
@@ -68,6 +82,10 @@ private slots:
     void aboutCloses_data();
     void aboutCloses();
     void aboutHomepageStaysOpen();
+    void windowsOpenCentredOnTheScreen_data();
+    void windowsOpenCentredOnTheScreen();
+    void screenReadersGetTheShownText_data();
+    void screenReadersGetTheShownText();
 
 private:
     QTemporaryDir m_dir; // the program's directory: Danhao.edb and set.ini go here
@@ -155,7 +173,8 @@ void TestMainWindow::controlsAtTheirPlaces()
     QCOMPARE(control->geometry(), geometry);
     QCOMPARE(control->parentWidget(), m_window->centralWidget()); // client area below the menu bar
     if (control->focusPolicy() != Qt::NoFocus && !qobject_cast<QLabel*>(control))
-        QVERIFY2(!control->accessibleName().isEmpty(), "a screen reader needs a name");
+        QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty(),
+                 "a screen reader needs a name");
 }
 
 void TestMainWindow::menus()
@@ -211,6 +230,78 @@ void TestMainWindow::numberUpperCasedAsTyped()
     QCOMPARE(number->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
 }
 
+void TestMainWindow::onlyAsciiLettersUpperCased_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+
+    // clang-format off
+    QTest::newRow("a to z")             << q("az09")   << q("AZ09");
+    QTest::newRow("u umlaut")           << q("ü")      << q("ü");
+    QTest::newRow("e acute, sharp s")   << q("éß")     << q("éß");
+    QTest::newRow("mixed")              << q("yt2ü")   << q("YT2ü");
+    QTest::newRow("chinese")            << q("顺丰sf") << q("顺丰SF");
+    QTest::newRow("full-width letters") << q("ａｂ１") << q("ａｂ１");
+    QTest::newRow("greek")              << q("αβ")     << q("αβ");
+    // clang-format on
+}
+
+void TestMainWindow::onlyAsciiLettersUpperCased()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    QCOMPARE(QApplication::focusWidget(), number);
+    // Typed on a keyboard, one key per character.
+    for (const QChar c : typed)
+        QTest::sendKeyEvent(QTest::Click, number,
+                            c.isLetter() && c.unicode() < 0x80 ? Qt::Key(c.toUpper().unicode())
+                                                               : Qt::Key_unknown,
+                            QString(c), Qt::NoModifier);
+    QCOMPARE(number->text(), shown);
+    // Committed by an input method in one piece.
+    number->clear();
+    QInputMethodEvent commit;
+    commit.setCommitString(typed);
+    QApplication::sendEvent(number, &commit);
+    QCOMPARE(number->text(), shown);
+}
+
+void TestMainWindow::numberKeepsItsSelection()
+{
+    auto* number = m_window->findChild<QLineEdit*>(q("单号"));
+    QTest::keyClicks(number, QStringLiteral("abc123"));
+    QTest::keyClick(number, Qt::Key_Home);
+    QTest::keyClick(number, Qt::Key_Right);
+    QTest::keyClick(number, Qt::Key_Right);
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(number, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    QTest::keyClick(number, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), q("选择列表框1"));
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    // Still shown: the highlight is drawn in the box without the focus.
+    const QColor highlight = number->palette().color(QPalette::Highlight);
+    const QImage image = number->grab().toImage();
+    int highlighted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            highlighted += image.pixelColor(x, y) == highlight ? 1 : 0;
+    QVERIFY2(highlighted > 50, qPrintable(QString::number(highlighted)));
+    // A click into another control keeps it too.
+    auto* progress = m_window->findChild<ReportListView*>(q("进度列表框"));
+    QTest::mouseClick(progress->viewport(), Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(QApplication::focusWidget(), progress);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    // Back by Tab the same selection is there, and typing replaces it.
+    QTest::keyClick(progress, Qt::Key_Backtab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), number);
+    QCOMPARE(number->selectedText(), QStringLiteral("C12"));
+    QTest::keyClicks(number, QStringLiteral("x"));
+    QCOMPARE(number->text(), QStringLiteral("ABX3"));
+}
+
 void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
 {
     QTest::addColumn<QString>("focus");
@@ -219,11 +310,16 @@ void TestMainWindow::enterRunsOnlyTheDefaultButton_data()
     QTest::addColumn<int>("clicks");
 
     // clang-format off
-    QTest::newRow("in number")        << q("单号")        << true  << true  << 1;
-    QTest::newRow("in carrier list")  << q("选择列表框1") << true  << true  << 1;
-    QTest::newRow("in progress list") << q("进度列表框")  << true  << true  << 1;
-    QTest::newRow("disabled")         << q("单号")        << false << true  << 0;
-    QTest::newRow("not default")      << q("选择列表框1") << true  << false << 0;
+    QTest::newRow("in number")          << q("单号")        << true  << true  << 1;
+    QTest::newRow("in carrier list")    << q("选择列表框1") << true  << true  << 1;
+    QTest::newRow("in progress list")   << q("进度列表框")  << true  << true  << 1;
+    QTest::newRow("on the button")      << q("快递查询")    << true  << true  << 1;
+    QTest::newRow("on stop button")     << q("停止按钮")    << true  << true  << 1;
+    QTest::newRow("on clear button")    << q("清空按钮")    << true  << true  << 1;
+    QTest::newRow("in saved list")      << q("超级列表框1") << true  << true  << 1;
+    QTest::newRow("disabled")           << q("单号")        << false << true  << 0;
+    QTest::newRow("not default")        << q("选择列表框1") << true  << false << 0;
+    QTest::newRow("button not default") << q("快递查询")    << true  << false << 0;
     // clang-format on
 }
 
@@ -242,6 +338,8 @@ void TestMainWindow::enterRunsOnlyTheDefaultButton()
     QSignalSpy clicked(button, &QPushButton::clicked);
     QTest::keyClick(target, Qt::Key_Return);
     QCOMPARE(clicked.size(), clicks);
+    // 单号 is empty: each run of the query says so once.
+    QCOMPARE(messageBoxSeam::shown().size(), std::size_t(clicks));
 }
 
 void TestMainWindow::tabCycle()
@@ -358,6 +456,184 @@ void TestMainWindow::aboutHomepageStaysOpen()
     QVERIFY(about.isVisible());
     QTest::keyClick(&about, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), q("关闭按钮"));
+}
+
+void TestMainWindow::windowsOpenCentredOnTheScreen_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<bool>("centred"); // else at 50, 50
+
+    // clang-format off
+    QTest::newRow("about")            << q("AboutWindow")         << true;
+    QTest::newRow("add")              << q("AddNumberWindow")     << true;
+    QTest::newRow("edit")             << q("EditNumberWindow")    << true;
+    QTest::newRow("courier settings") << q("CarrierSelectWindow") << false;
+    // clang-format on
+}
+
+void TestMainWindow::windowsOpenCentredOnTheScreen()
+{
+    QFETCH(QString, window);
+    QFETCH(bool, centred);
+    // The main window in the bottom right corner, mostly off the screen.
+    const QRect area = m_window->screen()->availableGeometry();
+    m_window->move(area.bottomRight() - QPoint(150, 100));
+    QRect opened;
+    QTimer::singleShot(0, this, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (modal->objectName() == window)
+                opened = modal->frameGeometry();
+            modal->close();
+        }
+    });
+    if (window == q("AboutWindow"))
+        m_window->findChild<QAction*>(q("actionAbout"))->trigger();
+    else if (window == q("AddNumberWindow"))
+        m_window->findChild<QAction*>(q("actionAddNumber"))->trigger();
+    else if (window == q("EditNumberWindow"))
+        showEditNumberWindow();
+    else
+        m_window->carrierSelectAction()->trigger();
+    QVERIFY(!opened.isNull());
+    if (centred)
+        QVERIFY2(
+            (opened.center() - area.center()).manhattanLength() <= 2,
+            qPrintable(QStringLiteral("centred at %1,%2").arg(opened.center().x()).arg(opened.center().y())));
+    else
+        QCOMPARE(opened.topLeft(), QPoint(50, 50));
+}
+
+namespace {
+
+// What a user reads on a control: a label's or button's text (a button's access letter is only
+// underlined), an edit box's or combo box's content, a window's caption.
+QString shownText(QWidget* control)
+{
+    if (control->isWindow())
+        return control->windowTitle();
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(control))
+        return QString(button->text()).remove(QLatin1Char('&'));
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        return edit->text();
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        return combo->currentText();
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(control))
+        return edit->toPlainText();
+    return {};
+}
+
+// Every cell of an item view, header titles first, as the view's model shows them and as a screen
+// reader is told them.
+void compareCells(QAbstractItemView* view)
+{
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(view);
+    QVERIFY(iface && iface->tableInterface());
+    QAccessibleTableInterface* table = iface->tableInterface();
+    const QAbstractItemModel* model = view->model();
+    QVERIFY(model->rowCount() > 0);
+    QCOMPARE(table->rowCount(), model->rowCount());
+    for (int row = 0; row < model->rowCount(); ++row) {
+        for (int column = 0; column < model->columnCount(); ++column) {
+            QAccessibleInterface* cell = table->cellAt(row, column);
+            QVERIFY(cell);
+            QCOMPARE(cell->text(QAccessible::Name), model->index(row, column).data().toString());
+            if (row == 0 && qobject_cast<QTableView*>(view)) {
+                const auto headers = cell->tableCellInterface()->columnHeaderCells();
+                QCOMPARE(headers.size(), 1);
+                QCOMPARE(headers.first()->text(QAccessible::Name),
+                         model->headerData(column, Qt::Horizontal).toString());
+            }
+        }
+    }
+}
+
+} // namespace
+
+void TestMainWindow::screenReadersGetTheShownText_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("control"); // the window itself when empty
+    QTest::addColumn<QString>("text");    // "name", "value" or "cells"
+
+    // clang-format off
+    QTest::newRow("main caption")           << q("MainWindow")          << QString()          << "name";
+    QTest::newRow("main 标签1")             << q("MainWindow")          << q("标签1")         << "name";
+    QTest::newRow("main 标签7")             << q("MainWindow")          << q("标签7")         << "name";
+    QTest::newRow("main 单号")              << q("MainWindow")          << q("单号")          << "value";
+    QTest::newRow("main 快递查询")          << q("MainWindow")          << q("快递查询")      << "name";
+    QTest::newRow("main 停止按钮")          << q("MainWindow")          << q("停止按钮")      << "name";
+    QTest::newRow("main 清空按钮")          << q("MainWindow")          << q("清空按钮")      << "name";
+    QTest::newRow("main status panel")      << q("MainWindow")          << q("状态条1.1")     << "name";
+    QTest::newRow("main 选择列表框1")       << q("MainWindow")          << q("选择列表框1")   << "cells";
+    QTest::newRow("main 进度列表框")        << q("MainWindow")          << q("进度列表框")    << "cells";
+    QTest::newRow("main 超级列表框1")       << q("MainWindow")          << q("超级列表框1")   << "cells";
+    QTest::newRow("about caption")          << q("AboutWindow")         << QString()          << "name";
+    QTest::newRow("about title line")       << q("AboutWindow")         << q("标签3")         << "name";
+    QTest::newRow("about credits")          << q("AboutWindow")         << q("标签1")         << "name";
+    QTest::newRow("about 访问主页")         << q("AboutWindow")         << q("访问主页")      << "name";
+    QTest::newRow("about 关闭按钮")         << q("AboutWindow")         << q("关闭按钮")      << "name";
+    QTest::newRow("add caption")            << q("AddNumberWindow")     << QString()          << "name";
+    QTest::newRow("add number")             << q("AddNumberWindow")     << q("编辑框_单号")   << "value";
+    QTest::newRow("add courier")            << q("AddNumberWindow")     << q("组合框1")       << "value";
+    QTest::newRow("add remark")             << q("AddNumberWindow")     << q("编辑框_备注")   << "value";
+    QTest::newRow("add 添加按钮")           << q("AddNumberWindow")     << q("添加按钮")      << "name";
+    QTest::newRow("add 取消单号保存")       << q("AddNumberWindow")     << q("取消单号保存")  << "name";
+    QTest::newRow("edit caption")           << q("EditNumberWindow")    << QString()          << "name";
+    QTest::newRow("edit number")            << q("EditNumberWindow")    << q("编辑框_单号")   << "value";
+    QTest::newRow("edit courier")           << q("EditNumberWindow")    << q("组合框1")       << "value";
+    QTest::newRow("edit remark")            << q("EditNumberWindow")    << q("编辑框_备注")   << "value";
+    QTest::newRow("edit 编辑按钮")          << q("EditNumberWindow")    << q("编辑按钮")      << "name";
+    QTest::newRow("settings caption")       << q("CarrierSelectWindow") << QString()          << "name";
+    QTest::newRow("settings 标签1")         << q("CarrierSelectWindow") << q("标签1")         << "name";
+    QTest::newRow("settings 中通")          << q("CarrierSelectWindow") << q("中通")          << "name";
+    QTest::newRow("settings 联邦国内")      << q("CarrierSelectWindow") << q("联邦国内")      << "name";
+    QTest::newRow("settings 按钮1")         << q("CarrierSelectWindow") << q("按钮1")         << "name";
+    QTest::newRow("settings 按钮2")         << q("CarrierSelectWindow") << q("按钮2")         << "name";
+    // clang-format on
+}
+
+void TestMainWindow::screenReadersGetTheShownText()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, control);
+    QFETCH(QString, text);
+    // Rows in both lists, so that there are cells to read.
+    listAppendRow(*m_window->findChild<ReportListView*>(q("进度列表框")), "1");
+    listSetCellText(*m_window->findChild<ReportListView*>(q("进度列表框")), 0, 2, gbk("已签收"));
+    listAppendRow(*m_window->findChild<ReportListView*>(q("超级列表框1")), "YT123");
+    listSetCellText(*m_window->findChild<ReportListView*>(q("超级列表框1")), 0, 1, gbk("圆通"));
+    std::unique_ptr<QWidget> dialog;
+    if (window == q("AboutWindow"))
+        dialog = std::make_unique<AboutWindow>(m_window);
+    else if (window == q("AddNumberWindow"))
+        dialog = std::make_unique<AddNumberWindow>(m_window);
+    else if (window == q("EditNumberWindow")) {
+        // A saved number to edit, saved as a user does.
+        AddNumberWindow add(m_window);
+        add.numberEdit()->setText(QStringLiteral("YT123"));
+        add.carrierBox()->setCurrentText(q("圆通"));
+        add.remarkEdit()->setPlainText(q("放门卫"));
+        add.addSavedNumber();
+        editRecordNo = 1;
+        dialog = std::make_unique<EditNumberWindow>(m_window);
+    } else if (window == q("CarrierSelectWindow"))
+        dialog = std::make_unique<CarrierSelectWindow>(m_dir.filePath(q("set.ini")).toStdString(), m_window);
+    QWidget* top = dialog ? dialog.get() : m_window;
+    QWidget* widget = control.isEmpty() ? top : top->findChild<QWidget*>(control);
+    QVERIFY(widget);
+    if (text == QLatin1String("cells")) {
+        compareCells(qobject_cast<QAbstractItemView*>(widget));
+        return;
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(widget); edit && edit->text().isEmpty())
+        edit->setText(QStringLiteral("YT123"));
+    const QString shown = shownText(widget);
+    QVERIFY(!shown.isEmpty());
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface);
+    QCOMPARE(iface->text(text == QLatin1String("name") ? QAccessible::Name : QAccessible::Value), shown);
 }
 
 QTEST_MAIN(TestMainWindow)

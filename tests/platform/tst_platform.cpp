@@ -2,8 +2,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSignalSpy>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -17,9 +15,11 @@
 #include "platform/report_list_view.h"
 #include "platform/translations.h"
 #include "platform/worker.h"
+#include "tests/support/check_list_box.h"
 #include "tests/support/message_boxes.h"
 
 using namespace kuvona;
+using kuvona::test::checkBoxCentre;
 
 class TestPlatform : public QObject
 {
@@ -208,10 +208,17 @@ void TestPlatform::checkListSingleCheck()
         box.addCheckItem(QString::number(i));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    box.setFocus();
+    // Focus by Tab puts the focus on the first item without highlighting it; Space ticks that
+    // item and highlights it.
+    box.setFocus(Qt::TabFocusReason);
+    QCOMPARE(box.currentSelection(), -1);
+    QTest::keyClick(&box, Qt::Key_Space);
+    QVERIFY(box.isChecked(0));
+    QCOMPARE(box.currentSelection(), 0);
     box.setCurrentRow(1);
     QTest::keyClick(&box, Qt::Key_Space);
     QVERIFY(box.isChecked(1));
+    QVERIFY(!box.isChecked(0));
     box.setCurrentRow(3);
     QTest::keyClick(&box, Qt::Key_Space);
     QVERIFY(box.isChecked(3));
@@ -223,20 +230,6 @@ void TestPlatform::checkListSingleCheck()
     QVERIFY(box.isChecked(0) && box.isChecked(3));
 }
 
-namespace {
-
-// The centre of an item's check box, where a user clicks to tick it.
-QPoint checkBoxCentre(CheckListBox& box, int row)
-{
-    QStyleOptionViewItem option;
-    option.initFrom(&box);
-    option.rect = box.visualItemRect(box.item(row));
-    option.features |= QStyleOptionViewItem::HasCheckIndicator;
-    return box.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &box).center();
-}
-
-} // namespace
-
 void TestPlatform::checkListSingleCheckWithTheMouse()
 {
     CheckListBox box;
@@ -246,11 +239,17 @@ void TestPlatform::checkListSingleCheckWithTheMouse()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 2));
     QVERIFY(box.isChecked(2));
+    QCOMPARE(box.currentSelection(), 2); // a press on the check box highlights the item too
     QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 4));
     QVERIFY(box.isChecked(4));
     QVERIFY(!box.isChecked(2));
+    QCOMPARE(box.currentSelection(), 4);
     QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, checkBoxCentre(box, 4));
     QVERIFY(box.isChecked(4)); // the last tick cannot be taken away
+    // A press on an item's text highlights it and leaves the ticks alone.
+    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, box.visualItemRect(box.item(3)).center());
+    QCOMPARE(box.currentSelection(), 3);
+    QVERIFY(box.isChecked(4) && !box.isChecked(3));
     // A double click on an item's text toggles it like its check box, under the same rule.
     const QPoint text = box.visualItemRect(box.item(1)).center();
     QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, text);

@@ -22,6 +22,7 @@
 #include "platform/worker.h"
 #include "query/carrier_table.h"
 #include "query/query_command.h"
+#include "tests/support/check_list_box.h"
 #include "tests/support/message_boxes.h"
 
 using namespace kuvona;
@@ -60,6 +61,8 @@ private slots:
     void enterRunsTheQuery();
     void selectCarrierByName_data();
     void selectCarrierByName();
+    void courierTickedByTheUser_data();
+    void courierTickedByTheUser();
 
 private:
     void tick(int index, bool highlight = true);
@@ -384,6 +387,39 @@ void TestQueryWindow::selectCarrierByName()
     QCOMPARE(m_carriers->currentSelection(), selected >= 0 ? selected : 4);
     if (selected >= 0)
         QCOMPARE(firstTickedCarrier()->index, selected);
+}
+
+void TestQueryWindow::courierTickedByTheUser_data()
+{
+    QTest::addColumn<bool>("mouse"); // else Tab and Space
+    QTest::addColumn<QByteArray>("code");
+
+    // clang-format off
+    QTest::newRow("click on 顺丰's check box") << true  << QByteArray("shunfeng");
+    QTest::newRow("Tab, then Space")           << false << QByteArray("zhongtong");
+    // clang-format on
+}
+
+void TestQueryWindow::courierTickedByTheUser()
+{
+    QFETCH(bool, mouse);
+    QFETCH(QByteArray, code);
+    QCOMPARE(QApplication::focusWidget(), m_number);
+    QTest::keyClicks(m_number, QStringLiteral("368726491023"));
+    if (mouse) {
+        QTest::mouseClick(m_carriers->viewport(), Qt::LeftButton, {}, test::checkBoxCentre(*m_carriers, 6));
+    } else {
+        QTest::keyClick(m_number, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_carriers);
+        QTest::keyClick(m_carriers, Qt::Key_Space);
+    }
+    QCOMPARE(QApplication::focusWidget(), m_carriers);
+    QVERIFY(m_carriers->isChecked(mouse ? 6 : 0));
+    QTest::keyClick(m_carriers, Qt::Key_Return);
+    QVERIFY(messageBoxSeam::shown().empty()); // neither the number nor the courier is missing
+    QVERIFY(!m_button->isEnabled());          // the query runs
+    QTRY_VERIFY(m_button->isEnabled());
+    QVERIFY(m_service.lastRequestLines().value(0).contains("&com=" + code + "&"));
 }
 
 QTEST_MAIN(TestQueryWindow)
