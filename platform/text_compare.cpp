@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/gbk.h"
@@ -122,33 +123,17 @@ DoubleByteWeights buildWeights()
         return c != 0 ? c < 0 : members[a].index < members[b].index;
     });
 
-    const auto base = [](Group g) {
-        switch (g) {
-        case Group::WideSymbol:
-            return weights::kWideSymbols;
-        case Group::AccentedLatin:
-            return std::uint16_t{0};
-        case Group::OtherScript:
-            return weights::kOtherScripts;
-        case Group::Han:
-            return weights::kHan;
-        case Group::Unassigned:
-            break;
-        }
-        return weights::kUnassigned;
+    // The primary weights of each group, first and last, in the order of Group; an accented Latin
+    // letter takes its letter's.
+    // clang-format off
+    static constexpr std::pair<std::size_t, std::size_t> range[] = {
+        {weights::kWideSymbols,  weights::kDigits - 1},
+        {0,                      0},
+        {weights::kOtherScripts, weights::kHan - 1},
+        {weights::kHan,          weights::kUnassigned - 1},
+        {weights::kUnassigned,   weights::kStrayByte - 1},
     };
-    const auto limit = [](Group g) {
-        switch (g) {
-        case Group::WideSymbol:
-            return weights::kDigits - 1;
-        case Group::OtherScript:
-            return weights::kHan - 1;
-        case Group::Han:
-            return weights::kUnassigned - 1;
-        default:
-            return weights::kStrayByte - 1;
-        }
-    };
+    // clang-format on
     std::size_t rank = 0;
     for (std::size_t k = 0; k < order.size(); ++k) {
         const Member& m = members[order[k]];
@@ -159,8 +144,8 @@ DoubleByteWeights buildWeights()
             w = asciiWeights(static_cast<unsigned char>(latinBase(m.character)));
             w.diacritic = static_cast<std::uint16_t>(std::min<std::size_t>(rank + 1, 0xFFF0));
         } else {
-            w.primary =
-                static_cast<std::uint16_t>(std::min<std::size_t>(base(m.group) + rank, limit(m.group)));
+            const auto [first, last] = range[static_cast<std::size_t>(m.group)];
+            w.primary = static_cast<std::uint16_t>(std::min(first + rank, last));
         }
         table.at(m.index) = w;
     }

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <set>
 
 #include "common/listview.h"
 #include "platform/report_list_view.h"
 #include "platform/text_compare.h"
+#include "platform/text_sort_key.h"
 #include "platform/ui_text.h"
 #include "saved/sort.h"
 #include "saved_window_fixture.h"
@@ -64,6 +66,7 @@ private slots:
     void headerClickOrder();
     void linguisticComparison_data();
     void linguisticComparison();
+    void characterTableKeepsEveryCharacterApart();
     void textToDateTimeForms_data();
     void textToDateTimeForms();
     void compareKeys_data();
@@ -366,6 +369,30 @@ void TestColumnSort::linguisticComparison()
     QCOMPARE(signOf(compareTextsLinguistic(g(a), g(b))), sign);
     QCOMPARE(signOf(compareTextsLinguistic(g(b), g(a))), -sign);
     QCOMPARE(signOf(LinguisticKey(g(a)).compare(LinguisticKey(g(b)))), sign);
+}
+
+// Each group of double-byte characters fits its range of weights: none is cut off at the end of its
+// range, where characters would fall together.
+void TestColumnSort::characterTableKeepsEveryCharacterApart()
+{
+    const DoubleByteWeights& table = localeDoubleByteWeights();
+    std::set<std::uint16_t> seen;
+    int wide = 0;
+    for (std::size_t i = 0; i < DoubleByteWeights::kCount; ++i) {
+        const CharWeights& w = table.at(i);
+        if (w.primary == 0) {
+            QVERIFY(w.special != 0); // only the full-width hyphen and apostrophe
+            continue;
+        }
+        if (w.primary < weights::kWideSymbols ||
+            (w.primary >= weights::kDigits && w.primary < weights::kOtherScripts)) {
+            ++wide; // full-width forms and accented letters share their ASCII letter's weight
+            continue;
+        }
+        QVERIFY2(seen.insert(w.primary).second, qPrintable(QString::number(i)));
+    }
+    QVERIFY(seen.size() > 21000);
+    QVERIFY(wide > 90);
 }
 
 void TestColumnSort::textToDateTimeForms_data()
