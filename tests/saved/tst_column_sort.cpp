@@ -331,6 +331,7 @@ void TestColumnSort::linguisticComparison_data()
     // clang-format off
     QTest::newRow("digits as characters")      << "10"                    << "9"                     << -1;
     QTest::newRow("lower before upper")        << "a"                     << "A"                     << -1;
+    QTest::newRow("A before b")                << "A"                     << "b"                     << -1;
     QTest::newRow("not byte order")            << "B"                     << "a"                     << 1;
     QTest::newRow("same text")                 << "YT12"                  << "YT12"                  << 0;
     QTest::newRow("prefix first")              << "YT1"                   << "YT12"                  << -1;
