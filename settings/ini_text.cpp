@@ -1,5 +1,6 @@
 #include "settings/ini_text.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/text.h"
@@ -96,11 +97,10 @@ std::vector<Line> splitLines(std::string_view content)
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < content.size()) {
-        const std::size_t lf = content.find('\n', pos);
-        std::size_t end = lf == std::string_view::npos ? content.size() : lf;
-        const std::size_t next = lf == std::string_view::npos ? content.size() : lf + 1;
-        if (end > pos && content[end - 1] == '\r')
-            --end;
+        const std::size_t end = std::min(content.find_first_of("\r\n", pos), content.size());
+        std::size_t next = end;
+        if (next < content.size())
+            next += content.substr(next, 2) == "\r\n" ? 2 : 1;
         lines.push_back(classify(content, pos, end, next));
         pos = next;
     }
@@ -193,13 +193,13 @@ std::string withValueUnchecked(std::string_view content, std::string_view sectio
     if (at.header != Location::npos) {
         const Line& after = lines[at.lastFilled];
         out.append(content.substr(0, after.next));
-        if (content[after.next - 1] != '\n') // the file's last line, without a line end
+        if (after.next == after.end) // the file's last line, without a line end
             out.append("\r\n");
         out.append(entry).append(content.substr(after.next));
         return out;
     }
     out.append(content);
-    if (!out.empty() && out.back() != '\n')
+    if (!lines.empty() && lines.back().next == lines.back().end)
         out.append("\r\n");
     out.append("[").append(section).append("]\r\n").append(entry);
     return out;

@@ -2,8 +2,8 @@
 
 // The INI text format of the Windows profile functions, on a file's bytes held in memory.
 //
-// Lines end in CR LF or LF. A line whose first non-blank byte is '[' and which holds a ']' starts a
-// section named by what stands between them; ';' starts a comment; any other non-blank line is a key,
+// Lines end in CR LF, LF or a lone CR. A line whose first non-blank byte is '[' and which holds a ']' starts
+// a section named by what stands between them; ';' starts a comment; any other non-blank line is a key,
 // "name=value" or a bare "name" (an empty value). Section and key names and values are trimmed of
 // blanks, names match without regard to ASCII case, and the first matching section and key win.
 // A value enclosed in a matching pair of double or single quotes is read without them.

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <set>
 
 #include "common/listview.h"
 #include "platform/report_list_view.h"
 #include "platform/text_compare.h"
+#include "platform/text_sort_key.h"
 #include "platform/ui_text.h"
 #include "saved/sort.h"
 #include "saved_window_fixture.h"
@@ -60,8 +62,11 @@ private slots:
     void modes();
     void fitColumns();
     void selectionMovesWithItsRow();
+    void headerClickOrder_data();
+    void headerClickOrder();
     void linguisticComparison_data();
     void linguisticComparison();
+    void characterTableKeepsEveryCharacterApart();
     void textToDateTimeForms_data();
     void textToDateTimeForms();
     void compareKeys_data();
@@ -256,22 +261,100 @@ void TestColumnSort::selectionMovesWithItsRow()
     QCOMPARE(listCurrentSelection(saved.list()), 1);
 }
 
+void TestColumnSort::headerClickOrder_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("remarks");
+    // The remarks of the rows, top first, after the first click (ascending).
+    // clang-format off
+    QTest::newRow("numbers, hyphen left out") << 0 << "3 2 1 5 4"; // SF1000 SF-1001 SF1002 YT10 YT9
+    QTest::newRow("companies, Latin first")   << 1 << "4 3 2 5 1"; // DHL EMS 顺丰 圆通 中通
+    // clang-format on
+}
+
+void TestColumnSort::headerClickOrder()
+{
+    QFETCH(int, column);
+    QFETCH(QString, remarks);
+    const std::vector<SavedRecord> records = {{"SF1002", gbk("中通"), "1"},
+                                              {"SF-1001", gbk("顺丰"), "2"},
+                                              {"SF1000", "EMS", "3"},
+                                              {"YT9", "DHL", "4"},
+                                              {"YT10", gbk("圆通"), "5"}};
+    SavedWindow saved(records);
+    QVERIFY(saved.ready());
+    clickHeader(saved.list(), column);
+    QCOMPARE(saved.column(2), g(remarks));
+    std::vector<SavedRecord> sorted;
+    for (int remark : numbers(remarks))
+        sorted.push_back(records[static_cast<std::size_t>(remark - 1)]);
+    QCOMPARE(readBytes(saved.storePath()), storeBytes(sorted));
+}
+
 void TestColumnSort::linguisticComparison_data()
 {
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("sign");
-    // 丌 is a second-level character: GBK puts it after 中, a reader's order before.
+    // What Windows' lstrcmpA returns, from Wine's conformance tests of CompareStringA (no flags).
     // clang-format off
-    QTest::newRow("digits as characters") << "10"   << "9"    << -1;
-    QTest::newRow("lower before upper")   << "a"    << "A"    << -1;
-    QTest::newRow("letter before case")   << "A"    << "b"    << -1;
-    QTest::newRow("not byte order")       << "B"    << "a"    << 1;
-    QTest::newRow("same text")            << "YT12" << "YT12" << 0;
-    QTest::newRow("prefix first")         << "YT1"  << "YT12" << -1;
-    QTest::newRow("empty first")          << ""     << "0"    << -1;
-    QTest::newRow("digits before letters") << "9"   << "a"    << -1;
-    QTest::newRow("Han not by GBK bytes") << "中"   << "丌"   << 1;
+    QTest::newRow("letters after _")           << "EndDialog"             << "_Property"             << 1;
+    QTest::newRow("lower letters after _")     << "osp_vba.sreg0070"      << "_IEWWBrowserComp"      << 1;
+    QTest::newRow("letters after backslash")   << "r"                     << "\\"                    << 1;
+    QTest::newRow("case only on a tie")        << "osp_vba.sreg0031"      << "OriginalDatabase"      << 1;
+    QTest::newRow("upper after lower")         << "AAA"                   << "aaa"                   << 1;
+    QTest::newRow("letter before case")        << "AAA"                   << "aab"                   << -1;
+    QTest::newRow("letter before case 2")      << "AAA"                   << "Aab"                   << -1;
+    QTest::newRow("dot before letters")        << ".AAA"                  << "Aab"                   << -1;
+    QTest::newRow("dot first, not skipped")    << ".AAA"                  << "A.ab"                  << -1;
+    QTest::newRow("shorter word first")        << "aa"                    << "AB"                    << -1;
+    QTest::newRow("letters decide")            << "aa"                    << "Aab"                   << -1;
+    QTest::newRow("letters decide 2")          << "aB"                    << "Aab"                   << 1;
+    QTest::newRow("prefix before case")        << "Ba"                    << "bab"                   << -1;
+    QTest::newRow("brace before letters")      << "{100}{83}{71}{71}{71}" << "Global_DataAccess_JRO" << -1;
+    QTest::newRow("lower after brace")         << "a"                     << "{"                     << 1;
+    QTest::newRow("upper after brace")         << "A"                     << "{"                     << 1;
+    QTest::newRow("version numbers")           << "3.5"                   << "4.0"                   << -1;
+    QTest::newRow("long version numbers")      << "3.520.4403.2"          << "4.0.2927.10"           << -1;
+    QTest::newRow("hyphen left out")           << "-o"                    << "/m"                    << 1;
+    QTest::newRow("apostrophe left out")       << "'o"                    << "/m"                    << 1;
+    QTest::newRow("hyphen breaks a tie")       << "a-"                    << "a"                     << 1;
+    QTest::newRow("apostrophe breaks a tie")   << "a'"                    << "a"                     << 1;
+    QTest::newRow("empty texts")               << ""                      << ""                      << 0;
+    QTest::newRow("apostrophe before hyphen")  << "'o"                    << "-o"                    << -1;
+    QTest::newRow("lone apostrophe, hyphen")   << "'"                     << "-"                     << -1;
+    QTest::newRow("backquote after slash")     << "`o"                    << "/m"                    << 1;
+    QTest::newRow("backquote before letters")  << "`o"                    << "-m"                    << -1;
+    // clang-format on
+    // The order of the saved list's numbers and companies.
+    // 丌 is a second-level character: GBK puts it after 中, pinyin (ji, zhong) before.
+    // clang-format off
+    QTest::newRow("digits as characters")      << "10"                    << "9"                     << -1;
+    QTest::newRow("lower before upper")        << "a"                     << "A"                     << -1;
+    QTest::newRow("A before b")                << "A"                     << "b"                     << -1;
+    QTest::newRow("not byte order")            << "B"                     << "a"                     << 1;
+    QTest::newRow("same text")                 << "YT12"                  << "YT12"                  << 0;
+    QTest::newRow("prefix first")              << "YT1"                   << "YT12"                  << -1;
+    QTest::newRow("empty first")               << ""                      << "0"                     << -1;
+    QTest::newRow("digits before letters")     << "9"                     << "a"                     << -1;
+    QTest::newRow("hyphen after the plain")    << "SF-1001"               << "SF1000"                << 1;
+    QTest::newRow("hyphen before the next")    << "SF-1001"               << "SF1002"                << -1;
+    QTest::newRow("Latin before Chinese")      << "DHL"                   << "中通"                  << -1;
+    QTest::newRow("Latin before Chinese 2")    << "EMS"                   << "顺丰"                  << -1;
+    QTest::newRow("z before Chinese")          << "zz"                    << "丌"                    << -1;
+    QTest::newRow("digit before Chinese")      << "9"                     << "一"                    << -1;
+    QTest::newRow("Latin before Chinese, 2nd") << "中a"                   << "中国"                  << -1;
+    QTest::newRow("pinyin: shun before zhong") << "顺丰"                  << "中通"                  << -1;
+    QTest::newRow("pinyin: yuan before yun")   << "圆通"                  << "韵达"                  << -1;
+    QTest::newRow("pinyin: hui before shen")   << "汇通"                  << "申通"                  << -1;
+    QTest::newRow("Han not by GBK bytes")      << "中"                    << "丌"                    << 1;
+    QTest::newRow("full-width among Latin")    << "ＡＢ"                  << "AC"                    << -1;
+    QTest::newRow("full-width after half")     << "Ａ"                    << "A"                     << 1;
+    QTest::newRow("full-width digits")         << "１２"                  << "2"                     << -1;
+    QTest::newRow("full-width comma a symbol") << "，"                    << "0"                     << -1;
+    QTest::newRow("accent after the letter")   << "ā"                     << "a"                     << 1;
+    QTest::newRow("accent with its letter")    << "ā"                     << "b"                     << -1;
+    QTest::newRow("Chinese punctuation")       << "、"                    << "一"                    << -1;
     // clang-format on
 }
 
@@ -287,6 +370,30 @@ void TestColumnSort::linguisticComparison()
     QCOMPARE(signOf(compareTextsLinguistic(g(a), g(b))), sign);
     QCOMPARE(signOf(compareTextsLinguistic(g(b), g(a))), -sign);
     QCOMPARE(signOf(LinguisticKey(g(a)).compare(LinguisticKey(g(b)))), sign);
+}
+
+// Each group of double-byte characters fits its range of weights: none is cut off at the end of its
+// range, where characters would fall together.
+void TestColumnSort::characterTableKeepsEveryCharacterApart()
+{
+    const DoubleByteWeights& table = localeDoubleByteWeights();
+    std::set<std::uint16_t> seen;
+    int wide = 0;
+    for (std::size_t i = 0; i < DoubleByteWeights::kCount; ++i) {
+        const CharWeights& w = table.at(i);
+        if (w.primary == 0) {
+            QVERIFY(w.special != 0); // only the full-width hyphen and apostrophe
+            continue;
+        }
+        if (w.primary < weights::kWideSymbols ||
+            (w.primary >= weights::kDigits && w.primary < weights::kOtherScripts)) {
+            ++wide; // full-width forms and accented letters share their ASCII letter's weight
+            continue;
+        }
+        QVERIFY2(seen.insert(w.primary).second, qPrintable(QString::number(i)));
+    }
+    QVERIFY(seen.size() > 21000);
+    QVERIFY(wide > 90);
 }
 
 void TestColumnSort::textToDateTimeForms_data()

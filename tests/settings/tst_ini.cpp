@@ -1,3 +1,4 @@
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -48,11 +49,16 @@ private slots:
     void init();
     void read_data();
     void read();
+    void profileFixture_data();
+    void profileFixture();
     void readSkipsLeadingControls();
     void readCutsLongValues_data();
     void readCutsLongValues();
     void write_data();
     void write();
+    void lineEndsKept_data();
+    void lineEndsKept();
+    void profileBuildUp();
     void roundTrip_data();
     void roundTrip();
     void windowsFixture();
@@ -123,6 +129,61 @@ void TestIni::read()
     QFETCH(QByteArray, expected);
     writeFile(path(), content);
     QCOMPARE(q(readIniValue(path(), s(section), s(key), s(fallback))), expected);
+}
+
+// The file the Windows conformance tests read, with each of the line ends the profile functions
+// take. An empty section or key name gives the empty text here (Windows gives the default, or reads
+// a "[]" section or a "=value" line): the program never asks for one.
+void TestIni::profileFixture_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("expected");
+    struct Case
+    {
+        const char* name;
+        const char* section;
+        const char* key;
+        const char* expected;
+    };
+    // clang-format off
+    static const Case cases[] = {
+        {"value",                 "section1",    "name1",       "val1"},
+        {"quotes stripped",       "section1",    "name2",       "val2"},
+        {"key case",              "section1",    "NaMe1",       "val1"},
+        {"after a bare name",     "section1",    "name4",       "a"},
+        {"bare name is empty",    "section1",    "name3",       ""},
+        {"missing key",           "section1",    "notakey",     "default"},
+        {"missing section",       "notasection", "name1",       "default"},
+        {"section without keys",  "section2",    "DoesntExist", "default"},
+        {"blanks around header",  "section3",    "name5",       "v5"},
+        {"key before sections",   "s",           "key",         "default"},
+        {"after a =value line",   "s",           "k",           "v"},
+        {"empty section name",    "",            "key",         ""},
+        {"empty key name",        "t",           "",            ""},
+    };
+    static const std::pair<const char*, const char*> lineEnds[] = {{"CR LF", "\r\n"}, {"LF", "\n"}, {"CR", "\r"}};
+    // clang-format on
+    for (const auto& [style, end] : lineEnds) {
+        QByteArray content =
+            "key=val_no_section|[section1]|name1=val1|name2=\"val2\"|name3|name4=a|[section2]|"
+            "[ section3 ]|name5=v5|[]|key=val_e_section|[s]|=val_no_key|k=v|[t]|=x|";
+        content.replace('|', end);
+        for (const Case& c : cases)
+            QTest::addRow("%s: %s", style, c.name)
+                << content << QByteArray(c.section) << QByteArray(c.key) << QByteArray(c.expected);
+    }
+}
+
+void TestIni::profileFixture()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, expected);
+    writeFile(path(), content);
+    QCOMPARE(q(readIniValue(path(), s(section), s(key), "default")), expected);
 }
 
 void TestIni::readSkipsLeadingControls()
@@ -222,6 +283,56 @@ void TestIni::write()
     QCOMPARE(writeIniValue(path(), s(section), s(key), s(value)), ok);
     QCOMPARE(exists(path()), fileExists || ok);
     QCOMPARE(readFile(path()), expected);
+}
+
+void TestIni::lineEndsKept_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("expected");
+    // Every line but the one written keeps its bytes, whatever its line end.
+    // clang-format off
+    QTest::newRow("CR: replace")           << QByteArray("[S]\ra=1\rb=2\r")         << QByteArray("S") << QByteArray("a") << QByteArray("[S]\ra=9\r\nb=2\r");
+    QTest::newRow("CR: replace last")      << QByteArray("[S]\ra=1\rb=2\r")         << QByteArray("S") << QByteArray("b") << QByteArray("[S]\ra=1\rb=9\r\n");
+    QTest::newRow("CR: add to section")    << QByteArray("[S]\ra=1\r[B]\rb=2\r")    << QByteArray("S") << QByteArray("c") << QByteArray("[S]\ra=1\rc=9\r\n[B]\rb=2\r");
+    QTest::newRow("CR: add to last")       << QByteArray("[A]\ra=1\r[S]\rb=2\r")    << QByteArray("S") << QByteArray("c") << QByteArray("[A]\ra=1\r[S]\rb=2\rc=9\r\n");
+    QTest::newRow("CR: new section")       << QByteArray("[A]\ra=1\r")              << QByteArray("S") << QByteArray("c") << QByteArray("[A]\ra=1\r[S]\r\nc=9\r\n");
+    QTest::newRow("CR: blank lines kept")  << QByteArray("[S]\ra=1\r\r\r[B]\r")      << QByteArray("S") << QByteArray("c") << QByteArray("[S]\ra=1\rc=9\r\n\r\r[B]\r");
+    QTest::newRow("CR: chinese")           << g("[Set]\r中通=假\r天天=真\r")         << QByteArray("Set") << g("天天") << g("[Set]\r中通=假\r天天=9\r\n");
+    QTest::newRow("mixed ends")            << QByteArray("[S]\r\na=1\rb=2\nc=3\r\n")  << QByteArray("S") << QByteArray("b") << QByteArray("[S]\r\na=1\rb=9\r\nc=3\r\n");
+    QTest::newRow("LF CR is two ends")     << QByteArray("[S]\n\ra=1\n\r")          << QByteArray("S") << QByteArray("c") << QByteArray("[S]\n\ra=1\nc=9\r\n\r");
+    // The conformance tests: bytes before the first section, zeros among them, stay as they are.
+    QTest::newRow("zeros before sections") << QByteArray("Data \0 before \0 first \0 section", 31) << QByteArray("section1") << QByteArray("key1")
+                                           << QByteArray("Data \0 before \0 first \0 section\r\n[section1]\r\nkey1=9\r\n", 53);
+    // clang-format on
+}
+
+void TestIni::lineEndsKept()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, section);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, expected);
+    writeFile(path(), content);
+    QVERIFY(writeIniValue(path(), s(section), s(key), "9"));
+    QCOMPARE(readFile(path()), expected);
+    QCOMPARE(readIniValue(path(), s(section), s(key)), std::string("9"));
+}
+
+// The file the Windows conformance tests build up value by value, byte for byte.
+void TestIni::profileBuildUp()
+{
+    QVERIFY(writeIniValue(path(), "App", "key", ""));
+    QCOMPARE(readFile(path()), QByteArray("[App]\r\nkey=\r\n"));
+    QFile::remove(QString::fromLocal8Bit(path().c_str()));
+    QVERIFY(writeIniValue(path(), "App1", "key1", "string1"));
+    QVERIFY(writeIniValue(path(), "App1", "key2", "string2"));
+    QVERIFY(writeIniValue(path(), "App1", "key3", "string3"));
+    QVERIFY(writeIniValue(path(), "App2", "key4", "string4"));
+    QVERIFY(writeIniValue(path(), "App3", "key5", "string5"));
+    QCOMPARE(readFile(path()), QByteArray("[App1]\r\nkey1=string1\r\nkey2=string2\r\nkey3=string3\r\n"
+                                          "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n"));
 }
 
 void TestIni::roundTrip_data()
