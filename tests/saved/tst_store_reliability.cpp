@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -326,8 +327,11 @@ void TestStoreReliability::killedWriters()
             }
         }
         ::close(pipeFds[1]);
+        // Bounded, so that a child stuck before its start fails the test instead of hanging it.
+        struct pollfd child = {pipeFds[0], POLLIN, 0};
         char started = 0;
-        const bool opened = ::read(pipeFds[0], &started, 1) == 1 && started == 'r';
+        const bool opened =
+            ::poll(&child, 1, 20000) == 1 && ::read(pipeFds[0], &started, 1) == 1 && started == 'r';
         ::usleep(useconds_t(timing() % 15000));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
