@@ -79,6 +79,9 @@ public:
     void setMousePointer(int pointer);
     // The row under a point in the list's own coordinates (header included), or -1.
     int hitTestRow(QPoint point) const;
+    // Whether the left button, pressed in the list and still held, has moved the platform's drag
+    // distance since the press; a release before that is a click.
+    bool pressMovedDragDistance() const { return m_pressed && m_moved; }
     void makeRowVisible(int row);
     // -2 fits the column to its content and title.
     void setColumnWidth(int column, int width);

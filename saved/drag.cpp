@@ -1,5 +1,8 @@
 #include "saved/drag.h"
 
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QString>
 #include <vector>
 
@@ -17,10 +20,57 @@ namespace {
 constexpr int kNormalPointer = 0;
 constexpr int kMovePointer = 8;
 
+void showNormalPointer(ReportListView& list);
+
+// The list sees no moves while the button is up, so a release that another window of the program
+// takes (the list's grab was lost to it) would leave the move pointer on the list for good. While
+// the pointer shows, every left-button release in the program brings the normal one back.
+class ReleaseWatcher : public QObject
+{
+public:
+    explicit ReleaseWatcher(ReportListView& list) : QObject(&list), m_list(list) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            showNormalPointer(m_list);
+        return false;
+    }
+
+private:
+    ReportListView& m_list;
+};
+
+QPointer<ReleaseWatcher>& releaseWatcher()
+{
+    static QPointer<ReleaseWatcher> watcher;
+    return watcher;
+}
+
+void showMovePointer(ReportListView& list)
+{
+    listSetMousePointer(list, kMovePointer);
+    QPointer<ReleaseWatcher>& watcher = releaseWatcher();
+    if (!watcher || watcher->parent() != &list) {
+        delete watcher;
+        watcher = new ReleaseWatcher(list);
+    }
+    QCoreApplication::instance()->installEventFilter(watcher);
+}
+
+void showNormalPointer(ReportListView& list)
+{
+    listSetMousePointer(list, kNormalPointer);
+    if (releaseWatcher())
+        QCoreApplication::instance()->removeEventFilter(releaseWatcher());
+}
+
 void endDrag(ReportListView& list)
 {
     dragState() = DragState{0, -1};
-    listSetMousePointer(list, kNormalPointer);
+    showNormalPointer(list);
 }
 
 // Copies the cells and the item value of row `from` into row `to`. The model is used directly so
@@ -56,9 +106,12 @@ void onSavedListMouseMove(int x, int y, int)
         endDrag(*list);
         return;
     }
+    // Within the drag distance the press is still a click; the list reports it on release.
+    if (!list->pressMovedDragDistance())
+        return;
     if (state.dragTarget == -1) {
         state.dragSource = listCurrentSelection(*list);
-        listSetMousePointer(*list, kMovePointer);
+        showMovePointer(*list);
     }
     const int hit = listHitTestRow(*list, x, y);
     if (hit >= 0)
@@ -77,7 +130,12 @@ void onSavedListLeftButtonUp(int, int, int)
 {
     DragState& state = dragState();
     ReportListView* list = mainControls().savedList;
-    if (state.dragTarget < 1 || state.dragSource == -1 || !list)
+    if (!list)
+        return;
+    // The pointer comes back with the button even when the release moves nothing; the list would see
+    // no further move to bring it back.
+    showNormalPointer(*list);
+    if (state.dragTarget < 1 || state.dragSource == -1)
         return;
     // A command that ran during the drag (a query's auto-save, say) may have reloaded the list; rows
     // that are gone cannot be moved, and moving them would write a blank record into the store.

@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <limits>
 
 #include "../service/local_service.h"
 #include "app/globals.h"
@@ -34,6 +36,28 @@ QString q(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Notes when a widget becomes enabled, on the clock the test reads.
+class EnableWatcher : public QObject
+{
+public:
+    EnableWatcher(QWidget& widget, const QElapsedTimer& clock) : QObject(&widget), m_clock(clock)
+    {
+        widget.installEventFilter(this);
+    }
+    qint64 enabledAt = -1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::EnabledChange && static_cast<QWidget*>(watched)->isEnabled())
+            enabledAt = m_clock.nsecsElapsed();
+        return false;
+    }
+
+private:
+    const QElapsedTimer& m_clock;
+};
+
 } // namespace
 
 class TestQueryWindow : public QObject
@@ -45,6 +69,7 @@ private slots:
     void init();
     void cleanup();
     void mainRoadRowByRow();
+    void rowsComeMoreThan50msApart();
     void serviceAnswers_data();
     void serviceAnswers();
     void unsupportedCourier();
@@ -144,6 +169,37 @@ void TestQueryWindow::mainRoadRowByRow()
     const QByteArray requestLine = m_service.lastRequestLines().value(0);
     QCOMPARE(requestLine, QByteArray("GET /?id=581720&secret=7b1e04c9a2d85f36e0c4b97a1d3f2e58&com=zhongtong"
                                      "&nu=368726491023&type=html HTTP/1.0"));
+}
+
+void TestQueryWindow::rowsComeMoreThan50msApart()
+{
+    // A row reaches the list only after the pause that followed the row before it, and the button
+    // only after the pause that followed the last row, so a busy machine can stretch these gaps but
+    // never shorten them.
+    QElapsedTimer clock;
+    std::vector<qint64> shownAt;
+    QObject receiver;
+    connect(m_progress->listModel(), &QAbstractItemModel::rowsInserted, &receiver,
+            [&] { shownAt.push_back(clock.nsecsElapsed()); });
+    auto* watcher = new EnableWatcher(*m_button, clock);
+    m_number->setText(QStringLiteral("368726491023"));
+    tick(0); // 中通: 6 rows
+    clock.start();
+    QTest::mouseClick(m_button, Qt::LeftButton);
+    QTRY_VERIFY(m_button->isEnabled());
+    QCOMPARE(shownAt.size(), std::size_t(6));
+    shownAt.push_back(watcher->enabledAt);
+    constexpr qint64 kPauseNs = 50'000'000;
+    qint64 shortest = std::numeric_limits<qint64>::max();
+    for (std::size_t i = 1; i < shownAt.size(); ++i) {
+        const qint64 gap = shownAt[i] - shownAt[i - 1];
+        shortest = std::min(shortest, gap);
+        const QString what = i < 6
+                                 ? QString("row %1 came %2 us after row %3").arg(i + 1).arg(gap / 1000).arg(i)
+                                 : QString("the button came back %1 us after the last row").arg(gap / 1000);
+        QVERIFY2(gap > kPauseNs, qPrintable(what));
+    }
+    qInfo("shortest gap after a row: %lld us", shortest / 1000);
 }
 
 void TestQueryWindow::serviceAnswers_data()

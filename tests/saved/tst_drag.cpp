@@ -1,11 +1,16 @@
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
 #include <QWindow>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "common/listview.h"
+#include "platform/check_list_box.h"
 #include "platform/mouse.h"
 #include "platform/report_list_view.h"
 #include "saved/drag.h"
@@ -18,6 +23,11 @@ namespace {
 
 const std::vector<SavedRecord> kFour = {
     {"A", "CA", "RA"}, {"B", "CB", "RB"}, {"C", "CC", "RC"}, {"D", "CD", "RD"}};
+
+// Couriers of the carrier table, so that a click on a row loads it into the query controls.
+const std::vector<SavedRecord> kCouriers = {
+    {"YT1", "FedEx", "a"}, {"YT2", "EMS", "b"}, {"YT3", "DHL", "c"}, {"YT4", "UPS", "d"}};
+constexpr int kEmsIndex = 8;
 
 SavedRecord recordNamed(char name)
 {
@@ -82,6 +92,56 @@ bool movePointerShown(const ReportListView& list)
            list.viewport()->cursor().shape() == Qt::SizeAllCursor;
 }
 
+bool normalPointerShown(const ReportListView& list)
+{
+    return !list.viewport()->testAttribute(Qt::WA_SetCursor);
+}
+
+// A point of a drag path in the list's viewport: "n" the middle of row n, "n>" the same moved aside
+// by the drag distance (a real drag even over the pressed row), "-1" below the last row, "-2"
+// outside the window, "-3" in the window beside the list (on 单号).
+QPoint pathPoint(const Mouse& mouse, const ReportListView& list, const QString& step)
+{
+    const bool aside = step.endsWith('>');
+    const int row = (aside ? step.chopped(1) : step).toInt();
+    switch (row) {
+    case -1:
+        return mouse.belowLastRow();
+    case -2:
+        return QPoint(-30, 10);
+    case -3: {
+        const QLineEdit* number = mainControls().number;
+        return list.viewport()->mapFrom(list.window(), number->mapTo(list.window(), number->rect().center()));
+    }
+    default:
+        return mouse.rowPoint(row) + (aside ? QPoint(QApplication::startDragDistance(), 0) : QPoint());
+    }
+}
+
+// The ticked couriers, as their indices joined by blanks.
+QString ticks(const CheckListBox& carriers)
+{
+    QStringList ticked;
+    for (int i = 0; i < carriers.count(); ++i)
+        if (carriers.isChecked(i))
+            ticked << QString::number(i);
+    return ticked.join(' ');
+}
+
+// Sets the file's modification time far back, so that any write shows.
+bool ageFile(const std::string& path)
+{
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    return ::utimensat(AT_FDCWD, path.c_str(), old, 0) == 0;
+}
+
+time_t modificationTime(const std::string& path)
+{
+    struct stat st = {};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+}
+
 } // namespace
 
 class TestDrag : public QObject
@@ -96,6 +156,10 @@ private slots:
     void dragCases();
     void buttonStateFromThePlatform_data();
     void buttonStateFromThePlatform();
+    void jitterIsAClick_data();
+    void jitterIsAClick();
+    void pointerBackOnRelease_data();
+    void pointerBackOnRelease();
     void noSelectionWhenTheDragBegins();
     void rowsGoneDuringTheDrag();
     void scrollsAlong_data();
@@ -122,16 +186,16 @@ void TestDrag::cleanup()
 void TestDrag::dragCases_data()
 {
     QTest::addColumn<int>("source");
-    // Rows the pointer passes over; -1 below the last row, -2 outside the window.
+    // Points the pointer passes over, as pathPoint reads them.
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("order");
     QTest::addColumn<bool>("rewritten");
     // clang-format off
-    QTest::newRow("A onto C")            << 0 << "0 1 2"    << "BCAD" << true;
+    QTest::newRow("A onto C")            << 0 << "0> 1 2"   << "BCAD" << true;
     QTest::newRow("A onto D")            << 0 << "1 2 3"    << "BCDA" << true;
-    QTest::newRow("D onto B")            << 3 << "3 2 1"    << "ADBC" << true;
+    QTest::newRow("D onto B")            << 3 << "3> 2 1"   << "ADBC" << true;
     QTest::newRow("D onto A")            << 3 << "2 1 0"    << "DABC" << true;
-    QTest::newRow("B onto itself")       << 1 << "1"        << "ABCD" << true;
+    QTest::newRow("B onto itself")       << 1 << "1>"       << "ABCD" << true;
     QTest::newRow("B to D and back to A") << 1 << "2 3 2 0" << "BACD" << true;
     QTest::newRow("A over C, below")     << 0 << "1 2 -1"   << "BCAD" << true;
     QTest::newRow("A over C, outside")   << 0 << "1 2 -2"   << "BCAD" << true;
@@ -155,8 +219,8 @@ void TestDrag::dragCases()
     QCOMPARE(dragState().dragTarget, -1);
     QCOMPARE(listCurrentSelection(list), source); // the list's own handling of the press
     for (const QString& step : path.split(' ', Qt::SkipEmptyParts)) {
-        const int row = step.toInt();
-        mouse.move(row == -1 ? mouse.belowLastRow() : row == -2 ? QPoint(-30, 10) : mouse.rowPoint(row));
+        const int row = step.chopped(step.endsWith('>') ? 1 : 0).toInt();
+        mouse.move(pathPoint(mouse, list, step));
         QVERIFY(movePointerShown(list));
         QCOMPARE(dragState().dragSource, source);
         QCOMPARE(listCurrentSelection(list), std::max(row, -1)); // the selection follows the pointer
@@ -224,6 +288,7 @@ void TestDrag::buttonStateFromThePlatform()
     }
     QTest::mouseRelease(&other, Qt::LeftButton, {}, QPoint(10, 10));
     QVERIFY(!leftMouseButtonDown());
+    QVERIFY(normalPointerShown(list)); // back with the button, though the list saw no release
     const QPoint at = mouse.rowPoint(3);
     QMouseEvent held(QEvent::MouseMove, at, list.viewport()->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
                      Qt::NoModifier);
@@ -235,6 +300,102 @@ void TestDrag::buttonStateFromThePlatform()
     QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, at);
     QCOMPARE(saved.column(0), std::string("A B C D"));
     QCOMPARE(readBytes(saved.storePath()), before);
+}
+
+void TestDrag::jitterIsAClick_data()
+{
+    QTest::addColumn<QList<QPoint>>("path"); // moves from the press point, in pixels
+    QTest::addColumn<bool>("click");
+    const int d = QApplication::startDragDistance();
+    const int half = (d - 1) / 2;
+    // clang-format off
+    QTest::newRow("no movement")             << QList<QPoint>{}                                  << true;
+    QTest::newRow("1 px")                    << QList<QPoint>{{1, 0}}                            << true;
+    QTest::newRow("1 px down")               << QList<QPoint>{{0, 1}}                            << true;
+    QTest::newRow("drag distance - 1")       << QList<QPoint>{{d - 1, 0}}                        << true;
+    QTest::newRow("diagonal jitter")         << QList<QPoint>{{half, half}}                      << true;
+    QTest::newRow("jitter around the press") << QList<QPoint>{{2, 1}, {-3, 2}, {1, -3}, {0, 1}}  << true;
+    QTest::newRow("drag distance")           << QList<QPoint>{{d, 0}}                            << false;
+    QTest::newRow("diagonal drag distance")  << QList<QPoint>{{d - 2, 2}}                        << false;
+    QTest::newRow("out and back")            << QList<QPoint>{{d, 0}, {0, 1}}                    << false;
+    // clang-format on
+}
+
+void TestDrag::jitterIsAClick()
+{
+    // A hand that presses and releases moves a little; short of the platform's drag distance that is
+    // a click, which loads the row, and not a drag onto its own row, which rewrites the whole store.
+    QFETCH(QList<QPoint>, path);
+    QFETCH(bool, click);
+    SavedWindow saved(kCouriers);
+    QVERIFY(saved.ready());
+    ReportListView& list = saved.list();
+    const MainControls& c = mainControls();
+    c.number->setText(QStringLiteral("OLD"));
+    const QString tickedBefore = ticks(*c.carriers);
+    QVERIFY(tickedBefore != QString::number(kEmsIndex));
+    QVERIFY(ageFile(saved.storePath()));
+    const std::string before = readBytes(saved.storePath());
+    Mouse mouse(list);
+    const QPoint pressed = mouse.rowPoint(1);
+    mouse.press(pressed);
+    for (const QPoint& step : path) {
+        mouse.move(pressed + step);
+        QCOMPARE(movePointerShown(list), !click);
+    }
+    mouse.release();
+
+    QCOMPARE(saved.column(0), std::string("YT1 YT2 YT3 YT4"));
+    QVERIFY(normalPointerShown(list));
+    if (click) {
+        QCOMPARE(readBytes(saved.storePath()), before);
+        QCOMPARE(modificationTime(saved.storePath()), time_t(1000000000));
+        QCOMPARE(c.number->text(), QStringLiteral("YT2"));
+        QCOMPARE(ticks(*c.carriers), QString::number(kEmsIndex));
+        QCOMPARE(listCurrentSelection(list), 1);
+    } else {
+        // Dropped onto its own row: cleared and appended anew, so the serials are new.
+        QCOMPARE(c.number->text(), QStringLiteral("OLD"));
+        QCOMPARE(ticks(*c.carriers), tickedBefore);
+        QCOMPARE(listCurrentSelection(list), -1);
+        QCOMPARE(readBytes(saved.storePath()), storeBytes(kCouriers, 38));
+    }
+}
+
+void TestDrag::pointerBackOnRelease_data()
+{
+    QTest::addColumn<int>("pressed");  // a row, or -1 below the last row
+    QTest::addColumn<QString>("path"); // the release is at its last point
+    // clang-format off
+    QTest::newRow("never over a row, released outside the window") << 1  << "-2";
+    QTest::newRow("never over a row, released below the rows")     << 1  << "-1";
+    QTest::newRow("no source, released beside the list")           << -1 << "2 -3";
+    QTest::newRow("no source, released outside the window")        << -1 << "2 -2";
+    QTest::newRow("no source, released on a row")                  << -1 << "2";
+    // clang-format on
+}
+
+void TestDrag::pointerBackOnRelease()
+{
+    // Releases that move nothing: the list sees no move afterwards while the button is up, so only
+    // the release itself can bring the normal pointer back.
+    QFETCH(int, pressed);
+    QFETCH(QString, path);
+    SavedWindow saved(kFour);
+    QVERIFY(saved.ready());
+    ReportListView& list = saved.list();
+    const std::string before = readBytes(saved.storePath());
+    Mouse mouse(list);
+    mouse.press(pressed >= 0 ? mouse.rowPoint(pressed) : mouse.belowLastRow());
+    for (const QString& step : path.split(' ', Qt::SkipEmptyParts))
+        mouse.move(pathPoint(mouse, list, step));
+    QVERIFY(movePointerShown(list));
+    mouse.release();
+    QVERIFY(normalPointerShown(list));
+    QCOMPARE(saved.column(0), std::string("A B C D"));
+    QCOMPARE(readBytes(saved.storePath()), before);
+    // Nothing else of the drag changed: a move with the button up still ends it.
+    QVERIFY(dragState().dragTarget != 0);
 }
 
 void TestDrag::noSelectionWhenTheDragBegins()

@@ -396,6 +396,11 @@ void TestStore::purgeAcrossBatches_data()
     QTest::newRow("drop only in last batch")  << 2500 << 100000 << 2450;
     QTest::newRow("all marked")               << 1300 << 1    << 0;
     QTest::newRow("one batch exactly")        << 1204 << 2    << 1;
+    QTest::newRow("drop only in 1st batch")   << 3000 << 100000 << 5;
+    QTest::newRow("drop last of 1st batch")   << 3000 << 100000 << 1203;
+    QTest::newRow("drop first of 2nd batch")  << 3000 << 100000 << 1204;
+    QTest::newRow("drops around boundary")    << 1300 << 2      << 1190;
+    QTest::newRow("tail across boundary")     << 1210 << 1      << 1200;
     // clang-format on
 }
 

@@ -4,10 +4,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,20 +43,23 @@ struct Model
     std::int64_t current = 0;
 };
 
-// The records as the file holds them, parsed without the store code.
+// The records as the file holds them, parsed without the store code. Read twice per kill over
+// thousands of records, so it makes no copy it does not keep.
 Model readModel(const std::string& path)
 {
     const std::string bytes = readFile(path);
     Model m;
     m.nextSerial = getInt32(bytes, 20);
     const std::int32_t count = getInt32(bytes, 16);
+    m.recs.reserve(std::size_t(std::max(count, 0)));
     for (std::int32_t i = 0; i < count && 332 + 136 * std::size_t(i + 1) <= bytes.size(); ++i) {
-        const std::string r = bytes.substr(332 + 136 * std::size_t(i), 136);
-        Rec rec;
-        rec.serial = getInt32(r, 0);
-        for (int f = 0; f < 3; ++f)
-            rec.fields[f] = std::string(r.substr(kFieldOffsets[f], kFieldWidths[f]).c_str());
-        m.recs.push_back(rec);
+        const std::size_t at = 332 + 136 * std::size_t(i);
+        Rec& rec = m.recs.emplace_back();
+        rec.serial = getInt32(bytes, at);
+        for (int f = 0; f < 3; ++f) {
+            const char* field = bytes.data() + at + kFieldOffsets[f];
+            rec.fields[f].assign(field, ::strnlen(field, kFieldWidths[f]));
+        }
     }
     return m;
 }
@@ -304,8 +309,12 @@ void TestStoreReliability::killedWriters()
             ::close(pipeFds[0]);
             if (!openStore(path()))
                 ::_exit(writeAll(pipeFds[1], "F", 1) ? 2 : 3);
+            // The parent's kill waits for this, so that it lands among the operations however long the
+            // start took.
+            if (!writeAll(pipeFds[1], "r", 1))
+                ::_exit(3);
             std::mt19937 rng(seed);
-            Model m = base;
+            Model& m = base; // this process's own copy already
             int counter = 0;
             for (;;) {
                 for (const Op& op : nextOps(rng, m, counter)) {
@@ -318,18 +327,24 @@ void TestStoreReliability::killedWriters()
             }
         }
         ::close(pipeFds[1]);
+        // Bounded, so that a child stuck before its start fails the test instead of hanging it.
+        struct pollfd child = {pipeFds[0], POLLIN, 0};
+        char started = 0;
+        const bool opened =
+            ::poll(&child, 1, 20000) == 1 && ::read(pipeFds[0], &started, 1) == 1 && started == 'r';
         ::usleep(useconds_t(timing() % 15000));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         const std::string reports = readAll(pipeFds[0]);
         ::close(pipeFds[0]);
+        QVERIFY2(opened, "the child did not open the store");
         QVERIFY2(reports.find('F') == std::string::npos, "an operation failed in the child");
         const std::size_t done = reports.size();
         completedOps += done;
 
         // Replay: the state after every reported operation, and after the one that may have been running.
         std::mt19937 rng(seed);
-        Model expected = base;
+        Model expected = std::move(base);
         int counter = 0;
         std::vector<Op> ops;
         while (ops.size() <= done) {
@@ -340,8 +355,6 @@ void TestStoreReliability::killedWriters()
             }
         }
         const Op& running = ops[done];
-        Model afterRunning = expected;
-        apply(afterRunning, running);
         ++inFlight[running.kind];
 
         QVERIFY2(openStore(path()), qPrintable(QString("run %1: the file does not open").arg(run)));
@@ -354,6 +367,8 @@ void TestStoreReliability::killedWriters()
             ++before;
             continue;
         }
+        Model afterRunning = expected;
+        apply(afterRunning, running);
         if (actual == afterRunning) {
             ++after;
             continue;
