@@ -11,9 +11,29 @@
 
 #include "app/globals.h"
 #include "platform/check_list_box.h"
+#include "platform/report_list_view.h"
 
 namespace kuvona {
 namespace {
+
+void runNext(QWidget* window, std::shared_ptr<QStringList> actions);
+
+// A fixed wait before acting on a query's rows would race a slow machine; the rows themselves say
+// when the query is under way. After the patience runs out the next action runs all the same.
+constexpr int kRowsPollMs = 20;
+constexpr int kRowsPatienceMs = 20000;
+
+void waitForProgressRows(QWidget* window, std::shared_ptr<QStringList> actions, int rows, int pollsLeft)
+{
+    const ReportListView* list = mainControls().progressList;
+    if (pollsLeft <= 0 || !list || list->model()->rowCount() >= rows) {
+        runNext(window, actions);
+        return;
+    }
+    QTimer::singleShot(kRowsPollMs, window, [window, actions, rows, pollsLeft] {
+        waitForProgressRows(window, actions, rows, pollsLeft - 1);
+    });
+}
 
 void runNext(QWidget* window, std::shared_ptr<QStringList> actions)
 {
@@ -23,6 +43,10 @@ void runNext(QWidget* window, std::shared_ptr<QStringList> actions)
         const QString arg = action.section(QLatin1Char(':'), 1);
         if (verb == QLatin1String("wait")) {
             QTimer::singleShot(arg.toInt(), window, [window, actions] { runNext(window, actions); });
+            return;
+        }
+        if (verb == QLatin1String("rows")) {
+            waitForProgressRows(window, actions, arg.toInt(), kRowsPatienceMs / kRowsPollMs);
             return;
         }
         // Each action runs from the event loop, so one that opens a modal window or ends the

@@ -10,6 +10,7 @@
 //   type:TEXT          replace the text of 单号 (UTF-8)
 //   tick:INDEX         tick courier INDEX and make it the current one
 //   wait:MS            let the event loop run for MS milliseconds
+//   rows:N             let the event loop run until 进度列表框 shows N rows (at most 20 s)
 // Unknown actions are ignored. Without the variable nothing happens.
 
 class QWidget;
