@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/app_icon.h"
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/test_actions.h"
@@ -11,8 +12,6 @@
 
 using namespace kuvona;
 
-namespace {} // namespace
-
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -21,6 +20,8 @@ int main(int argc, char* argv[])
         fatalRuntimeError(0, gbk("载入窗口模板数据段出错!"));
     // The program ends when its main window is gone, whatever boxes of workers are still shown.
     QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kuvona.Kuvona"));
+    QApplication::setWindowIcon(applicationIcon());
     loadToolkitTranslations();
     QApplication::setFont(dialogFont());
 
