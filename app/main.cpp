@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
 #include "app/app_icon.h"
 #include "app/globals.h"
@@ -16,8 +18,11 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     installFatalHandler();
-    if (!initProgramDirectory())
-        fatalRuntimeError(0, gbk("载入窗口模板数据段出错!"));
+    std::string error;
+    if (!initProgramDirectory(true, error)) {
+        std::fprintf(stderr, "kuvona: %s\n", error.c_str());
+        fatalRuntimeError(0, gbk(error));
+    }
     // The program ends when its main window is gone, whatever boxes of workers are still shown.
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kuvona.Kuvona"));

@@ -4,7 +4,7 @@
 //   kuvona-store dump [--json] FILE  header, fields and every record, texts in UTF-8
 //
 // The file is opened read-only and never repaired; what an open by the program would repair is
-// reported instead.
+// reported instead. Without FILE the commands use the file Kuvona itself would use.
 
 #include <cmath>
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/gbk.h"
+#include "platform/program_dir.h"
 #include "saved/store_snapshot.h"
 
 using namespace kuvona;
@@ -24,8 +25,8 @@ namespace {
 
 int usage()
 {
-    std::cerr << "usage: kuvona-store check FILE\n"
-                 "       kuvona-store dump [--json] FILE\n";
+    std::cerr << "usage: kuvona-store check [FILE]\n"
+                 "       kuvona-store dump [--json] [FILE]\n";
     return 2;
 }
 
@@ -301,11 +302,38 @@ int dump(const std::string& path, bool json)
     return 0;
 }
 
+// The file Kuvona itself would use: the same rule for the folder this tool is in, so a copy beside
+// a portable Kuvona finds its file, and an installed one the user's. Empty, with the reason
+// printed, when there is none.
+std::string defaultStoreFile()
+{
+    std::string error;
+    if (!initProgramDirectory(false, error)) {
+        std::cerr << "kuvona-store: " << error << '\n';
+        return {};
+    }
+    return programFile("Danhao.edb");
+}
+
+// A command given without its file gets the default one.
+bool addDefaultStoreFile(std::vector<std::string>& args)
+{
+    const bool withoutFile = args == std::vector<std::string>{"check"} ||
+                             args == std::vector<std::string>{"dump"} ||
+                             args == std::vector<std::string>{"dump", "--json"};
+    if (!withoutFile)
+        return true;
+    args.push_back(defaultStoreFile());
+    return !args.back().empty();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!addDefaultStoreFile(args))
+        return 1;
     if (args.size() == 2 && args[0] == "check")
         return check(args[1]);
     if (args.size() == 2 && args[0] == "dump")
