@@ -464,7 +464,10 @@ int importCsv(const BackupArgs& args)
     }
     StoreSnapshot snapshot;
     std::vector<SavedNumber> present;
-    if (!createStoreIfAbsent(path) || !readStoreSnapshot(path, false, snapshot, error) ||
+    // The snapshot tells a file that is not a store (and why) from one Kuvona has open: the fields
+    // must be there before a record is appended.
+    if (!createStoreIfAbsent(path) ||
+        !retried([&] { return readStoreSnapshot(path, false, snapshot, error); }) ||
         !savedNumbersOf(snapshot, present, error)) {
         std::cerr << path << ": " << (error.empty() ? "cannot be created" : error)
                   << "; nothing was imported\n";

@@ -9,6 +9,7 @@
 #include "common/gbk.h"
 #include "saved/store_backup.h"
 #include "saved/store_snapshot.h"
+#include "tests/saved/lock_holder.h"
 #include "tests/saved/store_fixture.h"
 
 using namespace kuvona;
@@ -118,6 +119,8 @@ private slots:
     void badImportWritesNothing_data();
     void badImportWritesNothing();
     void importIntoTheDefaultFile();
+    void importWaitsForAnotherInstance_data();
+    void importWaitsForAnotherInstance();
 };
 
 // A copy of the tool in a folder of its own, as a portable Kuvona keeps its files there, works on
@@ -301,6 +304,45 @@ void TestStoreBackup::importIntoTheDefaultFile()
              (QList<QByteArrayList>{{"YT1", "YTO", "first"}, {"YT2", "YTO", "second"}}));
     QCOMPARE(readFile(dir.filePath(u"Danhao.edb"_s).toStdString()).substr(0, 16),
              templateBytes().substr(0, 16));
+}
+
+// Another instance holding the store's locks for a moment (the count while it appends, the whole
+// file while it rewrites) delays the import; one that keeps them makes it fail without a change.
+void TestStoreBackup::importWaitsForAnotherInstance_data()
+{
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<int>("releaseAfterMs");
+
+    // clang-format off
+    QTest::newRow("count, for a moment")      << qint64(16) << qint64(4) << 400;
+    QTest::newRow("whole file, for a moment") << qint64(0)  << qint64(0) << 400;
+    QTest::newRow("whole file, kept")         << qint64(0)  << qint64(0) << -1;
+    // clang-format on
+}
+
+void TestStoreBackup::importWaitsForAnotherInstance()
+{
+    QFETCH(qint64, start);
+    QFETCH(qint64, length);
+    QFETCH(int, releaseAfterMs);
+    QTemporaryDir dir;
+    const QString store = dir.filePath(u"Danhao.edb"_s);
+    writeFile(store.toStdString(), storeWithRecords(1));
+    const QString csvPath = dir.filePath(u"in.csv"_s);
+    writeFile(csvPath.toStdString(), std::string("number,courier,remark\nYT1,YTO,first\n"));
+    LockHolder holder(store.toStdString(), start, length, releaseAfterMs);
+    QVERIFY(holder.ok());
+    const Run r = runTool(kTool, {u"import"_s, u"--csv"_s, csvPath, store});
+    if (releaseAfterMs < 0) {
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.endsWith(u"nothing was imported\n"_s), qPrintable(r.err));
+        QCOMPARE(readFile(store.toStdString()), storeWithRecords(1));
+        return;
+    }
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(savedRows(store), (QList<QByteArrayList>{{"N1", "C1", "R1"}, {"YT1", "YTO", "first"}}));
 }
 
 QTEST_GUILESS_MAIN(TestStoreBackup)
