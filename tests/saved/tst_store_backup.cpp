@@ -75,6 +75,20 @@ QList<QByteArrayList> savedRows(const QString& path)
     return rows;
 }
 
+// A store with `records` records and a CSV to import into it, in a folder of their own.
+struct ImportFiles
+{
+    ImportFiles(int records, const std::string& csvBytes)
+    {
+        writeFile(store.toStdString(), storeWithRecords(records));
+        writeFile(csv.toStdString(), csvBytes);
+    }
+
+    QTemporaryDir dir;
+    QString store = dir.filePath(u"Danhao.edb"_s);
+    QString csv = dir.filePath(u"in.csv"_s);
+};
+
 // A store whose remarks hold everything CSV has to quote, at the field widths' limits, with a
 // marked record that a backup leaves out.
 std::string nastyStore()
@@ -277,11 +291,8 @@ void TestStoreBackup::badImportWritesNothing()
 {
     QFETCH(QByteArray, csv);
     QFETCH(QString, error);
-    QTemporaryDir dir;
-    const QString store = dir.filePath(u"Danhao.edb"_s);
-    writeFile(store.toStdString(), storeWithRecords(2));
-    const QString csvPath = dir.filePath(u"in.csv"_s);
-    writeFile(csvPath.toStdString(), s(csv));
+    const ImportFiles files(2, s(csv));
+    const QString &store = files.store, &csvPath = files.csv;
     const Run r = runTool(kTool, {u"import"_s, u"--csv"_s, csvPath, store});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.err, csvPath + u": "_s + error + u"; nothing was imported\n"_s);
@@ -326,11 +337,8 @@ void TestStoreBackup::importWaitsForAnotherInstance()
     QFETCH(qint64, start);
     QFETCH(qint64, length);
     QFETCH(int, releaseAfterMs);
-    QTemporaryDir dir;
-    const QString store = dir.filePath(u"Danhao.edb"_s);
-    writeFile(store.toStdString(), storeWithRecords(1));
-    const QString csvPath = dir.filePath(u"in.csv"_s);
-    writeFile(csvPath.toStdString(), std::string("number,courier,remark\nYT1,YTO,first\n"));
+    const ImportFiles files(1, "number,courier,remark\nYT1,YTO,first\n");
+    const QString &store = files.store, &csvPath = files.csv;
     LockHolder holder(store.toStdString(), start, length, releaseAfterMs);
     QVERIFY(holder.ok());
     const Run r = runTool(kTool, {u"import"_s, u"--csv"_s, csvPath, store});
