@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "app/about_window.h"
+#include "app/app_icon.h"
 #include "app/globals.h"
 #include "common/fatal.h"
 #include "common/gbk.h"
@@ -107,26 +108,6 @@ protected:
     }
 };
 
-QPixmap windowIcon128()
-{
-    QPixmap pixmap(128, 128);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(214, 160, 90));
-    p.setPen(QPen(QColor(120, 80, 30), 4));
-    p.drawRoundedRect(QRectF(14, 30, 100, 80), 10, 10);
-    p.setPen(QPen(QColor(120, 80, 30), 6));
-    p.drawLine(64, 30, 64, 110);
-    p.drawLine(14, 62, 114, 62);
-    p.setBrush(QColor(49, 106, 197));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QPointF(98, 28), 22, 22);
-    p.setPen(QPen(Qt::white, 6));
-    p.drawLine(QPointF(92, 28), QPointF(104, 28));
-    return pixmap;
-}
-
 template <typename W> W* place(QWidget* parent, const char* name, int left, int top, int width, int height)
 {
     auto* w = new W(parent);
@@ -141,7 +122,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(q("MainWindow"));
     setWindowTitle(q("Kuvona"));
-    setWindowIcon(QIcon(windowIcon128()));
+    setWindowIcon(applicationIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();

@@ -2,19 +2,34 @@
 //
 //   kuvona-store check FILE          exit 0 when FILE opens as a store, else 1 with the reason
 //   kuvona-store dump [--json] FILE  header, fields and every record, texts in UTF-8
+//   kuvona-store export --csv [--encoding gbk|utf-8] [FILE]   the saved numbers as CSV on stdout
+//   kuvona-store import --csv [--encoding gbk|utf-8] CSV [FILE]   appends the rows of CSV
 //
 // The file is opened read-only and never repaired; what an open by the program would repair is
-// reported instead.
+// reported instead; only import writes, through the store's own append. Without FILE the commands
+// use the file Kuvona itself would use.
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "common/gbk.h"
+#include "platform/program_dir.h"
+#include "saved/store.h"
+#include "saved/store_backup.h"
 #include "saved/store_snapshot.h"
 
 using namespace kuvona;
@@ -24,8 +39,10 @@ namespace {
 
 int usage()
 {
-    std::cerr << "usage: kuvona-store check FILE\n"
-                 "       kuvona-store dump [--json] FILE\n";
+    std::cerr << "usage: kuvona-store check [FILE]\n"
+                 "       kuvona-store dump [--json] [FILE]\n"
+                 "       kuvona-store export --csv [--encoding gbk|utf-8] [FILE]\n"
+                 "       kuvona-store import --csv [--encoding gbk|utf-8] CSV [FILE]\n";
     return 2;
 }
 
@@ -301,11 +318,198 @@ int dump(const std::string& path, bool json)
     return 0;
 }
 
+// The file Kuvona itself would use: the same rule for the folder this tool is in, so a copy beside
+// a portable Kuvona finds its file, and an installed one the user's. Empty, with the reason
+// printed, when there is none.
+std::string defaultStoreFile()
+{
+    std::string error;
+    if (!initProgramDirectory(false, error)) {
+        std::cerr << "kuvona-store: " << error << '\n';
+        return {};
+    }
+    return programFile("Danhao.edb");
+}
+
+// A command given without its file gets the default one.
+bool addDefaultStoreFile(std::vector<std::string>& args)
+{
+    const bool withoutFile = args == std::vector<std::string>{"check"} ||
+                             args == std::vector<std::string>{"dump"} ||
+                             args == std::vector<std::string>{"dump", "--json"};
+    if (!withoutFile)
+        return true;
+    args.push_back(defaultStoreFile());
+    return !args.back().empty();
+}
+
+// The options and operands of export and import: --csv (the only format) and --encoding.
+struct BackupArgs
+{
+    std::optional<CsvEncoding> encoding;
+    std::vector<std::string> operands;
+};
+
+bool parseBackupArgs(const std::vector<std::string>& args, BackupArgs& parsed)
+{
+    bool csv = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--csv") {
+            csv = true;
+        } else if (args[i] == "--encoding" && i + 1 < args.size() && !parsed.encoding) {
+            const std::string& name = args[++i];
+            if (name == "gbk" || name == "GBK")
+                parsed.encoding = CsvEncoding::Gbk;
+            else if (name == "utf-8" || name == "UTF-8" || name == "utf8")
+                parsed.encoding = CsvEncoding::Utf8;
+            else
+                return false;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return false;
+        } else {
+            parsed.operands.push_back(args[i]);
+        }
+    }
+    return csv;
+}
+
+int exportCsv(const BackupArgs& args)
+{
+    if (args.operands.size() > 1)
+        return usage();
+    const std::string path = args.operands.empty() ? defaultStoreFile() : args.operands[0];
+    if (path.empty())
+        return 1;
+    StoreSnapshot snapshot;
+    std::string reason;
+    std::vector<SavedNumber> rows;
+    if (!readStoreSnapshot(path, true, snapshot, reason) || !savedNumbersOf(snapshot, rows, reason)) {
+        std::cerr << path << ": " << reason << '\n';
+        return 1;
+    }
+    std::cout << csvFromSavedNumbers(rows, args.encoding.value_or(CsvEncoding::Utf8)) << std::flush;
+    return std::cout ? 0 : 1;
+}
+
+// Another instance may hold the store's locks for a moment; the store fails at once then, and a
+// failed operation changes nothing, so it is tried again for up to 2 s.
+template <typename Operation> bool retried(Operation operation)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
+    while (!operation()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// One row through the store's own append and field writes, each under the store's locks.
+bool appendSavedNumber(const SavedNumber& row)
+{
+    if (!retried([] { return appendBlankRecord(); }))
+        return false;
+    const bool written = retried([&row] { return writeField(gbk("单号"), row.number); }) &&
+                         retried([&row] { return writeField(gbk("公司"), row.courier); }) &&
+                         retried([&row] { return writeField(gbk("备注"), row.remark); });
+    // A blank record left behind would show as an empty saved number.
+    if (!written)
+        retried([] { return deleteRecord(); });
+    return written;
+}
+
+// A missing store is made from the template, as the program does on its first start, so a backup
+// can be restored on a new machine; an existing file is never replaced.
+bool createStoreIfAbsent(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno == EEXIST;
+    const auto size = static_cast<ssize_t>(storeTemplate.size());
+    const bool written = ::write(fd, storeTemplate.data(), storeTemplate.size()) == size;
+    if (::close(fd) != 0 || !written) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+int importCsv(const BackupArgs& args)
+{
+    if (args.operands.empty() || args.operands.size() > 2)
+        return usage();
+    const std::string& csvPath = args.operands[0];
+    std::ifstream in(csvPath, std::ios::binary);
+    const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        std::cerr << csvPath << ": cannot be read\n";
+        return 1;
+    }
+    std::vector<SavedNumber> rows;
+    std::string error;
+    if (!savedNumbersFromCsv(csv, args.encoding, rows, error)) {
+        std::cerr << csvPath << ": " << error << "; nothing was imported\n";
+        return 1;
+    }
+    const std::string path = args.operands.size() == 2 ? args.operands[1] : defaultStoreFile();
+    if (path.empty())
+        return 1;
+    if (args.operands.size() == 1) {
+        const DataDirectory folder =
+            locateDataDirectory(programDirectory(), keepsFilesBesideProgram(programDirectory()), true);
+        if (!folder.error.empty()) {
+            std::cerr << "kuvona-store: " << folder.error << "; nothing was imported\n";
+            return 1;
+        }
+    }
+    StoreSnapshot snapshot;
+    std::vector<SavedNumber> present;
+    // The snapshot tells a file that is not a store (and why) from one Kuvona has open: the fields
+    // must be there before a record is appended.
+    if (!createStoreIfAbsent(path) ||
+        !retried([&] { return readStoreSnapshot(path, false, snapshot, error); }) ||
+        !savedNumbersOf(snapshot, present, error)) {
+        std::cerr << path << ": " << (error.empty() ? "cannot be created" : error)
+                  << "; nothing was imported\n";
+        return 1;
+    }
+    if (!retried([&path] { return openStore(path); })) {
+        std::cerr << path << ": cannot be opened (in use by another program?); nothing was imported\n";
+        return 1;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!appendSavedNumber(rows[i])) {
+            closeStore();
+            std::cerr << path << ": writing row " << i + 1 << " failed; the " << i
+                      << " rows before it were imported\n";
+            return 1;
+        }
+    }
+    closeStore();
+    std::cout << rows.size() << " saved numbers imported into " << path << '\n';
+    return 0;
+}
+
+// export and import; -1 for any other command.
+int backupCommand(const std::vector<std::string>& args)
+{
+    if (args.empty() || (args[0] != "export" && args[0] != "import"))
+        return -1;
+    BackupArgs parsed;
+    if (!parseBackupArgs(args, parsed))
+        return usage();
+    return args[0] == "export" ? exportCsv(parsed) : importCsv(parsed);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (const int status = backupCommand(args); status >= 0)
+        return status;
+    if (!addDefaultStoreFile(args))
+        return 1;
     if (args.size() == 2 && args[0] == "check")
         return check(args[1]);
     if (args.size() == 2 && args[0] == "dump")

@@ -7,7 +7,8 @@ mode=${1:-test}
 pkgs=(cmake g++ pkg-config make qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev
       libcpp-httplib-dev libssl-dev fonts-wqy-zenhei)
 if [ "$mode" = test ]; then
-    pkgs+=(clang libclang-rt-14-dev libbenchmark-dev libsqlite3-dev strace xvfb xauth imagemagick)
+    pkgs+=(clang libclang-rt-14-dev libbenchmark-dev libsqlite3-dev strace xvfb xauth imagemagick
+          desktop-file-utils appstream lintian dpkg-dev librsvg2-bin)
 fi
 
 missing=()

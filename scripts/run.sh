@@ -13,7 +13,7 @@ cmake --build "$build" -j "$(nproc)"
 # Kuvona keeps Danhao.edb and set.ini beside its executable; give the demo a folder of its own.
 home=${KUVONA_HOME:-$root/out/kuvona}
 mkdir -p "$home"
-cp "$build/app/kuvona" "$home/kuvona"
+cp "$build/app/kuvona" "$build/saved/kuvona-store" "$home/"
 
 service_pid=
 if [ -x "$build/service/kuvona-service" ]; then

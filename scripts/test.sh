@@ -3,10 +3,12 @@
 # UndefinedBehaviorSanitizer, runs every test, then a bounded run of each fuzz target.
 #
 # Usage: scripts/test.sh [STAGE]
-#   unit   the Debug build with ASan + UBSan and every ctest test
-#   tsan   the multi-threaded fetch tests under ThreadSanitizer
-#   fuzz   each libFuzzer target for KUVONA_FUZZ_SECONDS
-# Without a stage, all three run in that order.
+#   unit     the Debug build with ASan + UBSan and every ctest test
+#   tsan     the multi-threaded fetch tests under ThreadSanitizer
+#   fuzz     each libFuzzer target for KUVONA_FUZZ_SECONDS
+#   package  the Debian package as a user gets it: built, checked by lintian, installed, started,
+#            purged (needs root or sudo; changes the machine's installed packages)
+# Without a stage, all four run in that order.
 # Environment: KUVONA_FUZZ_SECONDS (per target, default 60), KUVONA_JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,9 +16,9 @@ root=$PWD
 
 stage=${1:-all}
 case "$stage" in
-    all | unit | tsan | fuzz) ;;
+    all | unit | tsan | fuzz | package) ;;
     *)
-        echo "usage: scripts/test.sh [unit|tsan|fuzz]" >&2
+        echo "usage: scripts/test.sh [unit|tsan|fuzz|package]" >&2
         exit 2
         ;;
 esac
@@ -88,7 +90,28 @@ run_fuzz() {
     done
 }
 
-for step in unit tsan fuzz; do
+# The Debian package, tested as a user gets it: a Release build with Debian's hardening flags,
+# cpack, lintian, then installed with apt-get, started from /usr/bin with a fresh HOME (its files
+# appear in ~/.local/share/kuvona), and purged, leaving none of its files behind.
+run_package() {
+    local build=$root/build-package
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DKUVONA_BUILD_TESTS=OFF \
+          -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+          -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)" \
+          -DCMAKE_EXE_LINKER_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+bindnow dpkg-buildflags --get LDFLAGS)" "${launcher[@]}" >/dev/null
+    # Only what the package holds; cpack installs, it does not build.
+    cmake --build "$build" -j "$jobs" --target kuvona kuvona-store kuvona_data
+    rm -f "$build"/kuvona_*.deb
+    (cd "$build" && cpack -G DEB >/dev/null)
+    local deb
+    deb=$(ls "$build"/kuvona_*.deb)
+    echo "== $(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
+    dpkg-deb --field "$deb" Depends Recommends
+    lintian --fail-on error "$deb"
+    scripts/package_test.sh "$deb"
+}
+
+for step in unit tsan fuzz package; do
     if [ "$stage" = all ] || [ "$stage" = "$step" ]; then
         "run_$step"
     fi
