@@ -719,7 +719,7 @@ bool replaceAllRecords(const std::vector<StoredRecord>& replacement, std::option
     });
 }
 
-std::vector<StoredRecord> readAllRecords(bool* ok)
+std::vector<StoredRecord> readAllRecords(bool* ok, std::int32_t* nextSerial)
 {
     if (ok)
         *ok = false;
@@ -746,6 +746,8 @@ std::vector<StoredRecord> readAllRecords(bool* ok)
     }
     if (ok)
         *ok = true;
+    if (nextSerial)
+        *nextSerial = area.nextSerial;
     return result;
 }
 

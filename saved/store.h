@@ -125,8 +125,9 @@ private:
 // Every record of the current store, read in one pass, marked records included. Outside a
 // StoreChange it takes the whole-file lock for the read, waiting up to 2000 ms for another process.
 // Empty when there is no current store, the lock could not be had or the read failed (ok false);
-// an empty store gives an empty vector with ok true.
-std::vector<StoredRecord> readAllRecords(bool* ok = nullptr);
+// an empty store gives an empty vector with ok true. `nextSerial`, when given, receives the header's
+// nextSerial as read in the same pass.
+std::vector<StoredRecord> readAllRecords(bool* ok = nullptr, std::int32_t* nextSerial = nullptr);
 
 // A record of the current store's layout with `serial` and values[i] in field i, each text zero
 // padded and cut to its width as writeField writes it (values beyond the fields are ignored, fields

