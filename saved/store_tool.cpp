@@ -1,10 +1,12 @@
 // kuvona-store: looks into a saved-number file without changing it.
 //
-//   kuvona-store check FILE          exit 0 when FILE opens as a store, else 1 with the reason
+//   kuvona-store check FILE          exit 0 when FILE opens as a store, 1 when it is not one (with the
+//                                    reason), 3 when a change was interrupted and its journal waits to be
+//                                    rolled back by the next open
 //   kuvona-store dump [--json] FILE  header, fields and every record, texts in UTF-8
 //
-// The file is opened read-only and never repaired; what an open by the program would repair is
-// reported instead.
+// The file is opened read-only and never repaired or rolled back; what an open by the program would
+// do is reported instead.
 
 #include <cmath>
 #include <cstdint>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "common/gbk.h"
+#include "saved/store.h"
+#include "saved/store_journal.h"
 #include "saved/store_snapshot.h"
 
 using namespace kuvona;
@@ -22,11 +26,42 @@ using namespace kuvona::store_format;
 
 namespace {
 
+const char kHelp[] =
+    "usage: kuvona-store check FILE\n"
+    "       kuvona-store dump [--json] FILE\n"
+    "\n"
+    "Inspects a saved-number file (Danhao.edb) read-only: nothing is ever repaired or rolled back.\n"
+    "\n"
+    "check prints one line and exits with\n"
+    "  0  FILE opens as a store (the line names what an open would repair, if anything)\n"
+    "  1  FILE is missing, locked by another process or not a store (the line says why)\n"
+    "  2  wrong arguments\n"
+    "  3  pending recovery: FILE-journal holds the original bytes of a change that was interrupted;\n"
+    "     the next open by the program rolls it back, so FILE itself is not judged\n"
+    "dump prints the header, the fields and every record (--json: as one JSON object); a pending\n"
+    "recovery is reported on standard error and the records shown are the interrupted ones.\n";
+
 int usage()
 {
-    std::cerr << "usage: kuvona-store check FILE\n"
-                 "       kuvona-store dump [--json] FILE\n";
+    std::cerr << kHelp;
     return 2;
+}
+
+// A complete journal beside the file: what the next open would roll back. Empty when there is none.
+std::string pendingRecovery(const std::string& path)
+{
+    store_journal::Journal journal;
+    const std::string journalPath = journalPathFor(path);
+    if (store_journal::inspect(journalPath, &journal) != store_journal::State::Hot)
+        return {};
+    std::int64_t bytes = 0;
+    for (const auto& segment : journal.segments)
+        bytes += std::int64_t(segment.bytes.size());
+    std::ostringstream note;
+    note << "pending recovery: " << journalPath << " holds " << bytes
+         << " original bytes of an interrupted change (file length " << journal.originalLength
+         << "); the next open rolls it back";
+    return note.str();
 }
 
 // Day number (days since 1899-12-30, fraction = time of day) as "YYYY-MM-DD hh:mm:ss".
@@ -199,6 +234,10 @@ std::string repairNote(const StoreSnapshot& s)
 
 int check(const std::string& path)
 {
+    if (const auto pending = pendingRecovery(path); !pending.empty()) {
+        std::cout << path << ": " << pending << '\n';
+        return 3;
+    }
     StoreSnapshot s;
     std::string reason;
     if (!readStoreSnapshot(path, false, s, reason)) {
@@ -294,6 +333,8 @@ int dump(const std::string& path, bool json)
         std::cerr << path << ": " << reason << '\n';
         return 1;
     }
+    if (const auto pending = pendingRecovery(path); !pending.empty())
+        std::cerr << path << ": " << pending << '\n';
     if (json)
         dumpJson(path, s);
     else
@@ -306,6 +347,10 @@ int dump(const std::string& path, bool json)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "help")) {
+        std::cout << kHelp;
+        return 0;
+    }
     if (args.size() == 2 && args[0] == "check")
         return check(args[1]);
     if (args.size() == 2 && args[0] == "dump")
