@@ -1,10 +1,7 @@
 #include "saved/saved_list.h"
 
 #include <QString>
-#include <fstream>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "app/globals.h"
 #include "common/fatal.h"
@@ -63,13 +60,8 @@ void reloadSavedList()
 
 void initSavedList()
 {
-    const std::string path = savedStorePath();
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(storeTemplate.data()), storeTemplate.size());
-        // A failed write leaves an empty list; the program goes on without saved numbers.
-    }
+    // A failed creation leaves an empty list; the program goes on without saved numbers.
+    createStoreIfMissing(savedStorePath());
     reloadSavedList();
 }
 

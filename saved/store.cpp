@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
-#include <type_traits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +17,9 @@
 #include "platform/cancel.h"
 #include "saved/file_lock.h"
 #include "saved/store_format.h"
+#include "saved/store_io.h"
+#include "saved/store_journal.h"
+#include "saved/store_snapshot.h"
 
 namespace kuvona {
 
@@ -58,8 +60,11 @@ const std::array<unsigned char, 332> storeTemplate = {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+using store_io::readExactly;
+using store_io::writeExactly;
 
-constexpr int kCountRetryMs = 2000;
+// appendRecord builds its record in memory; a header claiming larger records is not this program's.
+constexpr std::int64_t kMaxComposedRecord = 1 << 20;
 
 struct Store
 {
@@ -73,10 +78,7 @@ struct Store
             ::close(fd);
     }
 
-    std::int64_t recordPosition(std::int32_t index) const
-    {
-        return dataStart + std::int64_t(index) * header.recordLength;
-    }
+    std::int64_t recordPosition(std::int64_t index) const { return dataStart + index * header.recordLength; }
 
     const FieldDescriptor* findField(const std::string& name) const
     {
@@ -88,6 +90,8 @@ struct Store
     }
 
     std::string path;
+    std::string journalPath;
+    std::uint64_t id = 0;
     int fd;
     Header header;
     std::vector<FieldDescriptor> fields;
@@ -99,6 +103,15 @@ struct Store
 // Every open store; the program only ever opens one file, so this holds at most one in practice.
 std::vector<std::unique_ptr<Store>> g_openStores;
 Store* g_current = nullptr;
+std::uint64_t g_lastStoreId = 0;
+
+Store* findStore(std::uint64_t id)
+{
+    for (const auto& s : g_openStores)
+        if (s->id == id)
+            return s.get();
+    return nullptr;
+}
 
 // Holds a byte lock for a scope; granted() tells whether it was had.
 class ByteLock
@@ -127,56 +140,46 @@ private:
 class WholeFileLock
 {
 public:
-    explicit WholeFileLock(FileLocks& locks) : m_locks(locks)
-    {
-        m_granted = locks.lockWholeFile() == FileLocks::Result::Granted;
-    }
+    explicit WholeFileLock(FileLocks& locks) : m_locks(locks) { m_result = locks.lockWholeFile(); }
     ~WholeFileLock()
     {
-        if (m_granted)
+        if (granted())
             m_locks.unlockWholeFile();
     }
     WholeFileLock(const WholeFileLock&) = delete;
     WholeFileLock& operator=(const WholeFileLock&) = delete;
-    bool granted() const { return m_granted; }
+    bool granted() const { return m_result == FileLocks::Result::Granted; }
+    FileLocks::Result result() const { return m_result; }
 
 private:
     FileLocks& m_locks;
-    bool m_granted;
+    FileLocks::Result m_result;
 };
 
-// Runs a positioned read or write until all `length` bytes have moved, retrying interruptions.
-// A short transfer that makes no progress (end of file, disk full) is a failure.
-template <typename Buffer, typename Transfer>
-bool transferExactly(Buffer* buffer, std::int64_t length, std::int64_t position, Transfer transfer)
+enum class Attempt
 {
-    auto* p =
-        reinterpret_cast<std::conditional_t<std::is_const_v<Buffer>, const unsigned char, unsigned char>*>(
-            buffer);
-    while (length > 0) {
-        const ssize_t n = transfer(p, static_cast<std::size_t>(length), static_cast<off_t>(position));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        length -= n;
-        position += n;
+    Done,
+    Busy, // a lock held by another process
+    Failed,
+};
+
+Attempt fromLock(FileLocks::Result r)
+{
+    return r == FileLocks::Result::Conflict ? Attempt::Busy : Attempt::Failed;
+}
+
+// Runs `attempt` until it stops reporting a lock held by another process, for up to `waitMs`,
+// sleeping 20 to 39 ms in between, as recordCount always has.
+template <typename Try> Attempt retryWhileBusy(Try attempt, int waitMs = kStoreLockWaitMs)
+{
+    const auto start = tickCount();
+    for (;;) {
+        const Attempt result = attempt();
+        if (result != Attempt::Busy ||
+            tickCount() - start >= static_cast<unsigned long long>(std::max(0, waitMs)))
+            return result;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + tickCount() % 20));
     }
-    return true;
-}
-
-bool readExactly(int fd, void* buffer, std::int64_t length, std::int64_t position)
-{
-    return transferExactly(buffer, length, position,
-                           [fd](unsigned char* p, std::size_t n, off_t at) { return ::pread(fd, p, n, at); });
-}
-
-bool writeExactly(int fd, const void* buffer, std::int64_t length, std::int64_t position)
-{
-    return transferExactly(buffer, length, position, [fd](const unsigned char* p, std::size_t n, off_t at) {
-        return ::pwrite(fd, p, n, at);
-    });
 }
 
 bool writeInt32(int fd, std::int32_t value, std::int64_t position)
@@ -192,6 +195,16 @@ std::int64_t fileLength(int fd)
     if (::fstat(fd, &st) != 0)
         return -1;
     return st.st_size;
+}
+
+// Writes `bytes` over `old` (the bytes there now) at `position`; if the write fails part-way the old
+// bytes go back, so that a failed write leaves no torn field or serial.
+bool overwrite(int fd, const void* bytes, const void* old, std::int64_t length, std::int64_t position)
+{
+    if (writeExactly(fd, bytes, length, position))
+        return true;
+    writeExactly(fd, old, length, position);
+    return false;
 }
 
 // The record of zeros with `serial`, written in pieces of bounded size so that a header claiming
@@ -221,12 +234,34 @@ std::string absolutePath(const std::string& path)
     return abs.lexically_normal().string();
 }
 
+bool journalLeft(const Store& s)
+{
+    struct stat st;
+    return ::lstat(s.journalPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Called with some lock of the store held, which no process in the middle of a change would have
+// let us have: a journal found now was left by a process that died, and is rolled back before this
+// operation goes on. The rollback needs the whole file; another process's lock fails it.
+FileLocks::Result settleJournal(Store& s)
+{
+    if (!journalLeft(s))
+        return FileLocks::Result::Granted;
+    WholeFileLock whole(s.locks);
+    if (!whole.granted())
+        return whole.result();
+    return store_journal::recover(s.fd, s.journalPath) ? FileLocks::Result::Granted
+                                                       : FileLocks::Result::Failed;
+}
+
 // Reads the header and descriptors, checks them and repairs the record area; the whole file is
-// locked by the caller.
+// locked by the caller and any journal already rolled back.
 bool loadAndRepair(Store& s)
 {
+    const std::int64_t length = fileLength(s.fd);
     unsigned char header[kHeaderSize];
-    if (!readExactly(s.fd, header, kHeaderSize, 0) || parseHeader(header, s.header) != FormatError::None)
+    if (length < kHeaderSize + 4 || !readExactly(s.fd, header, kHeaderSize, 0) ||
+        parseHeader(header, s.header) != FormatError::None)
         return false;
     unsigned char countBytes[4];
     if (!readExactly(s.fd, countBytes, 4, kFieldCountOffset))
@@ -235,7 +270,6 @@ bool loadAndRepair(Store& s)
     if (fieldCount <= 0)
         return false;
     s.dataStart = dataStartFor(fieldCount);
-    const std::int64_t length = fileLength(s.fd);
     // Checked before reading so that a wild fieldCount allocates nothing.
     if (length < s.dataStart)
         return false;
@@ -247,22 +281,23 @@ bool loadAndRepair(Store& s)
         if (parseDescriptor(descriptors.data() + i * kDescriptorSize, s.header.recordLength, s.fields[i]) !=
             FormatError::None)
             return false;
+    if (checkRecordLength(s.fields, s.header.recordLength) != FormatError::None)
+        return false;
 
-    const std::int64_t whole = (length - s.dataStart) / s.header.recordLength;
-    if (whole < s.header.storedRecordCount) {
-        s.header.storedRecordCount = static_cast<std::int32_t>(whole);
-        if (!writeInt32(s.fd, s.header.storedRecordCount, kCountOffset))
+    const RepairPlan plan = planRepair(s.header, s.dataStart, length);
+    if (plan.error != FormatError::None)
+        return false;
+    if (plan.count != s.header.storedRecordCount) {
+        s.header.storedRecordCount = plan.count;
+        if (!writeInt32(s.fd, plan.count, kCountOffset))
             return false;
     }
-    const std::int64_t wanted = s.recordPosition(s.header.storedRecordCount);
-    if (wanted != length && ::ftruncate(s.fd, static_cast<off_t>(wanted)) != 0)
-        return false;
-    return true;
+    return plan.length == length || store_io::ops().ftruncate(s.fd, static_cast<off_t>(plan.length)) == 0;
 }
 
 } // namespace
 
-bool openStore(const std::string& path)
+bool openStore(const std::string& path, int waitMs)
 {
     if (path.empty())
         return false;
@@ -273,20 +308,29 @@ bool openStore(const std::string& path)
         if (equalIgnoringAsciiCase(s->path, abs))
             return false;
 
-    const int fd = ::open(abs.c_str(), O_RDWR | O_CLOEXEC);
+    // Not blocking: a FIFO or device put in the file's place must not hang the program.
+    const int fd = ::open(abs.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     auto store = std::make_unique<Store>(fd); // closes the file again on every failure below
     store->path = abs;
+    store->journalPath = journalPathFor(abs);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    {
-        WholeFileLock whole(store->locks);
-        if (!whole.granted() || !loadAndRepair(*store))
-            return false;
-    }
+    const Attempt opened = retryWhileBusy(
+        [&] {
+            WholeFileLock whole(store->locks);
+            if (!whole.granted())
+                return fromLock(whole.result());
+            return store_journal::recover(fd, store->journalPath) && loadAndRepair(*store) ? Attempt::Done
+                                                                                           : Attempt::Failed;
+        },
+        waitMs);
+    if (opened != Attempt::Done)
+        return false;
     store->currentRecord = 0;
+    store->id = ++g_lastStoreId;
     g_current = store.get();
     g_openStores.push_back(std::move(store));
     return true;
@@ -305,19 +349,55 @@ namespace {
 // storedRecordCount as recordCount reads it; empty when it could not be read within the retry time.
 std::optional<std::int32_t> readRecordCount(Store& s)
 {
-    const auto start = tickCount();
-    for (;;) {
+    std::int32_t count = 0;
+    const Attempt a = retryWhileBusy([&] {
         ByteLock lock(s.locks, kCountOffset);
-        if (lock.granted()) {
-            unsigned char bytes[8];
-            if (!readExactly(s.fd, bytes, 8, kCountOffset))
-                return std::nullopt;
-            return std::max<std::int32_t>(0, loadInt32(bytes));
-        }
-        if (lock.result() != FileLocks::Result::Conflict || tickCount() - start >= kCountRetryMs)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 + tickCount() % 20));
+        if (!lock.granted())
+            return fromLock(lock.result());
+        unsigned char bytes[8];
+        if (!readExactly(s.fd, bytes, 8, kCountOffset))
+            return Attempt::Failed;
+        count = std::max<std::int32_t>(0, loadInt32(bytes));
+        return Attempt::Done;
+    });
+    return a == Attempt::Done ? std::optional(count) : std::nullopt;
+}
+
+// One attempt at an append; `writeRecord(position, serial)` writes the new record. The record goes
+// first: a stop before the header is written leaves a surplus record that the next open drops,
+// never a count that claims a record not yet written.
+template <typename WriteRecord> Attempt tryAppend(Store& s, WriteRecord writeRecord)
+{
+    ByteLock countLock(s.locks, kCountOffset);
+    if (!countLock.granted())
+        return fromLock(countLock.result());
+    if (const auto r = settleJournal(s); r != FileLocks::Result::Granted)
+        return fromLock(r);
+    unsigned char counts[8];
+    if (!readExactly(s.fd, counts, 8, kCountOffset))
+        return Attempt::Failed;
+    const std::int32_t count = std::max<std::int32_t>(0, loadInt32(counts));
+    const std::int32_t serial = std::max<std::int32_t>(1, loadInt32(counts + 4));
+    // One more would overflow the count or the serial; the file would no longer be a store.
+    if (count == INT32_MAX || serial == INT32_MAX)
+        return Attempt::Failed;
+    const std::int64_t position = s.recordPosition(count);
+    ByteLock recordLock(s.locks, position);
+    if (!recordLock.granted())
+        return fromLock(recordLock.result());
+    const std::int64_t length = fileLength(s.fd);
+    if (length < 0 || position > length)
+        return Attempt::Failed;
+    unsigned char raised[8];
+    storeInt32(raised, count + 1);
+    storeInt32(raised + 4, serial + 1);
+    if (!writeRecord(position, serial) || !overwrite(s.fd, raised, counts, 8, kCountOffset)) {
+        // The count still excludes the record; cutting it keeps the file as it was for the next append.
+        store_io::ops().ftruncate(s.fd, static_cast<off_t>(length));
+        return Attempt::Failed;
     }
+    s.currentRecord = count;
+    return Attempt::Done;
 }
 
 } // namespace
@@ -412,19 +492,22 @@ bool writeField(const std::string& fieldName, const std::string& value)
         return false;
     const std::int64_t record = s.recordPosition(s.currentRecord);
     ByteLock lock(s.locks, record);
-    if (!lock.granted())
+    if (!lock.granted() || settleJournal(s) != FileLocks::Result::Granted)
         return false;
     const std::int64_t position = record + f->offset;
     // A field reaching past the end belongs to a partial record another program left; writing it
-    // would break the size invariant.
+    // would break the size invariant. Checked before the buffers of the field's width are allocated.
     const std::int64_t length = fileLength(s.fd);
     if (position >= length || position + f->width > length)
+        return false;
+    std::string old(static_cast<std::size_t>(f->width), '\0');
+    if (!readExactly(s.fd, old.data(), f->width, position))
         return false;
     // The zero-filled buffer supplies the terminator and the padding.
     std::string bytes(static_cast<std::size_t>(f->width), '\0');
     const std::string text = bytesToText(value);
     std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
-    return writeExactly(s.fd, bytes.data(), f->width, position);
+    return overwrite(s.fd, bytes.data(), old.data(), f->width, position);
 }
 
 bool appendBlankRecord()
@@ -432,31 +515,10 @@ bool appendBlankRecord()
     if (!g_current)
         return false;
     Store& s = *g_current;
-    ByteLock countLock(s.locks, kCountOffset);
-    if (!countLock.granted())
-        return false;
-    unsigned char counts[8];
-    if (!readExactly(s.fd, counts, 8, kCountOffset))
-        return false;
-    const std::int32_t count = std::max<std::int32_t>(0, loadInt32(counts));
-    const std::int32_t serial = std::max<std::int32_t>(1, loadInt32(counts + 4));
-    // One more would overflow the count or the serial; the file would no longer be a store.
-    if (count == INT32_MAX || serial == INT32_MAX)
-        return false;
-    const std::int64_t position = s.recordPosition(count);
-    ByteLock recordLock(s.locks, position);
-    if (!recordLock.granted() || position > fileLength(s.fd))
-        return false;
-    // The record goes first: a stop before the header is written leaves a surplus record that the
-    // next open drops, never a count that claims a record not yet written.
-    if (!writeBlankRecord(s.fd, position, s.header.recordLength, serial))
-        return false;
-    storeInt32(counts, count + 1);
-    storeInt32(counts + 4, serial + 1);
-    if (!writeExactly(s.fd, counts, 8, kCountOffset))
-        return false;
-    s.currentRecord = count;
-    return true;
+    const Attempt a = tryAppend(s, [&s](std::int64_t position, std::int32_t serial) {
+        return writeBlankRecord(s.fd, position, s.header.recordLength, serial);
+    });
+    return a == Attempt::Done;
 }
 
 bool modifyRecord(const std::vector<std::string>& values)
@@ -472,12 +534,15 @@ bool modifyRecord(const std::vector<std::string>& values)
             return false;
     const std::int64_t record = s.recordPosition(s.currentRecord);
     ByteLock lock(s.locks, record);
+    if (!lock.granted() || settleJournal(s) != FileLocks::Result::Granted)
+        return false;
     // The whole record must be there before a buffer of its claimed length is allocated.
-    if (!lock.granted() || record + s.header.recordLength > fileLength(s.fd))
+    if (record + s.header.recordLength > fileLength(s.fd))
         return false;
     Bytes image(static_cast<std::size_t>(s.header.recordLength));
     if (!readExactly(s.fd, image.data(), s.header.recordLength, record))
         return false;
+    const Bytes old = image;
     for (std::size_t i = 0; i < n; ++i) {
         const FieldDescriptor& f = s.fields[i];
         const std::string text = bytesToText(values[i]);
@@ -485,8 +550,8 @@ bool modifyRecord(const std::vector<std::string>& values)
         // c_str() supplies the terminating zero.
         std::copy_n(text.c_str(), copied, image.begin() + f.offset);
     }
-    return writeExactly(s.fd, image.data() + kSerialSize, s.header.recordLength - kSerialSize,
-                        record + kSerialSize);
+    return overwrite(s.fd, image.data() + kSerialSize, old.data() + kSerialSize,
+                     s.header.recordLength - kSerialSize, record + kSerialSize);
 }
 
 bool deleteRecord()
@@ -498,82 +563,300 @@ bool deleteRecord()
         return false;
     const std::int64_t record = s.recordPosition(s.currentRecord);
     ByteLock lock(s.locks, record);
-    if (!lock.granted() || record >= fileLength(s.fd))
+    if (!lock.granted() || settleJournal(s) != FileLocks::Result::Granted || record >= fileLength(s.fd))
         return false;
     unsigned char serial[4];
     if (!readExactly(s.fd, serial, 4, record))
         return false;
     const std::int32_t value = loadInt32(serial);
-    if (value > 0)
-        return writeInt32(s.fd, -value, record);
-    return true;
+    if (value <= 0)
+        return true;
+    unsigned char marked[4];
+    storeInt32(marked, -value);
+    return overwrite(s.fd, marked, serial, 4, record);
 }
 
-bool purgeDeleted()
+namespace {
+
+// The file as a multi-record change starts from, read under the whole-file lock.
+struct Area
+{
+    std::int32_t count = 0;
+    std::int32_t nextSerial = 0;
+    std::int64_t fileLength = 0;
+    Bytes tail; // every byte from dataStart to the end of the file
+};
+
+// Reads the counted records and whatever follows them in one read; the read is bounded by the
+// file's length, and a count claiming more records than the file holds fails it.
+bool readArea(Store& s, Area& area)
+{
+    unsigned char counts[8];
+    area.fileLength = fileLength(s.fd);
+    if (area.fileLength < s.dataStart || !readExactly(s.fd, counts, 8, kCountOffset))
+        return false;
+    area.count = std::max<std::int32_t>(0, loadInt32(counts));
+    area.nextSerial = loadInt32(counts + 4);
+    if (s.recordPosition(area.count) > area.fileLength)
+        return false;
+    area.tail.resize(static_cast<std::size_t>(area.fileLength - s.dataStart));
+    return readExactly(s.fd, area.tail.data(), std::int64_t(area.tail.size()), s.dataStart);
+}
+
+// Makes `records` (whole records, one after the other) the record area and `nextSerial` the header's,
+// crash-atomically: the bytes about to change are journalled and synced first, the file is changed
+// and synced, and deleting the journal commits. A failure rolls back at once; what a kill leaves is
+// rolled back by the next open. The whole file is locked by the caller; nothing is written when
+// nothing changes.
+bool commitArea(Store& s, const Area& area, const Bytes& records, std::int32_t nextSerial)
+{
+    const auto count = static_cast<std::int32_t>(std::int64_t(records.size()) / s.header.recordLength);
+    const auto firstChange = static_cast<std::int64_t>(
+        std::mismatch(records.begin(), records.end(), area.tail.begin(), area.tail.end()).first -
+        records.begin());
+    // Bytes an interrupted append left beyond the count stay until a real change cuts them.
+    if (count == area.count && nextSerial == area.nextSerial && firstChange == std::int64_t(records.size()))
+        return true;
+
+    store_journal::Journal journal;
+    journal.originalLength = area.fileLength;
+    std::string header(static_cast<std::size_t>(kHeaderSize), '\0');
+    if (!readExactly(s.fd, header.data(), kHeaderSize, 0))
+        return false;
+    journal.segments.push_back({0, std::move(header)});
+    if (firstChange < std::int64_t(area.tail.size()))
+        journal.segments.push_back(
+            {s.dataStart + firstChange, std::string(area.tail.begin() + firstChange, area.tail.end())});
+    if (!store_journal::write(s.journalPath, journal))
+        return false;
+
+    unsigned char counts[8];
+    storeInt32(counts, count);
+    storeInt32(counts + 4, nextSerial);
+    const std::int64_t newLength = s.dataStart + std::int64_t(records.size());
+    const bool written =
+        writeExactly(s.fd, records.data() + firstChange, std::int64_t(records.size()) - firstChange,
+                     s.dataStart + firstChange) &&
+        writeExactly(s.fd, counts, 8, kCountOffset) &&
+        (newLength >= area.fileLength ||
+         store_io::ops().ftruncate(s.fd, static_cast<off_t>(newLength)) == 0) &&
+        store_io::ops().fsync(s.fd) == 0;
+    if (written && store_journal::remove(s.journalPath))
+        return true;
+    // Still hot when this fails too: the next open or change rolls it back.
+    store_journal::recover(s.fd, s.journalPath);
+    return false;
+}
+
+// Runs `change(area, records, nextSerial)` on the current store under its whole-file lock, without
+// waiting for another process, and commits what it leaves in `records` and `nextSerial`.
+template <typename Change> bool changeArea(Change change)
 {
     if (!g_current)
         return false;
     Store& s = *g_current;
     WholeFileLock whole(s.locks);
-    if (!whole.granted())
+    if (!whole.granted() || !store_journal::recover(s.fd, s.journalPath))
         return false;
-    unsigned char countBytes[4];
-    if (!readExactly(s.fd, countBytes, 4, kCountOffset))
+    Area area;
+    if (!readArea(s, area))
         return false;
-    const std::int64_t count = std::max<std::int32_t>(0, loadInt32(countBytes));
-    const std::int64_t length = s.header.recordLength;
-    const std::int64_t batch = std::max<std::int64_t>(1, kPurgeBatchBytes / length);
-    // Checked before any buffer is allocated: a count beyond the records present is a read failure.
-    if (s.recordPosition(0) + count * length > fileLength(s.fd))
+    Bytes records;
+    std::int32_t nextSerial = area.nextSerial;
+    if (!change(s, area, records, nextSerial) || !commitArea(s, area, records, nextSerial))
         return false;
-    Bytes buffer(static_cast<std::size_t>(std::min(batch, count) * length));
-
-    // Records before `kept` are final. Writing never overtakes reading: a batch's kept records land
-    // at or before the batch's own start, after it has been read whole.
-    std::int64_t kept = 0;
-    bool dropped = false;
-    for (std::int64_t first = 0; first < count; first += batch) {
-        const std::int64_t n = std::min(batch, count - first);
-        if (!readExactly(s.fd, buffer.data(), n * length, s.recordPosition(static_cast<std::int32_t>(first))))
-            return false;
-        std::int64_t keptHere = 0;
-        for (std::int64_t i = 0; i < n; ++i) {
-            const unsigned char* record = buffer.data() + i * length;
-            if (loadInt32(record) < 0) {
-                dropped = true;
-                continue;
-            }
-            if (keptHere != i)
-                std::memmove(buffer.data() + keptHere * length, record, static_cast<std::size_t>(length));
-            ++keptHere;
-        }
-        if (dropped && keptHere > 0 &&
-            !writeExactly(s.fd, buffer.data(), keptHere * length,
-                          s.recordPosition(static_cast<std::int32_t>(kept))))
-            return false;
-        kept += keptHere;
-    }
-    if (dropped) {
-        if (!writeInt32(s.fd, static_cast<std::int32_t>(kept), kCountOffset))
-            return false;
-        if (::ftruncate(s.fd, static_cast<off_t>(s.recordPosition(static_cast<std::int32_t>(kept)))) != 0)
-            return false;
-    }
     s.currentRecord = 0;
     return true;
+}
+
+StoredRecord recordFromBytes(const Store& s, std::string bytes)
+{
+    StoredRecord r;
+    r.serial = recordSerial(bytes);
+    r.texts.reserve(s.fields.size());
+    for (const auto& f : s.fields)
+        r.texts.push_back(f.type == kTextType ? recordText(bytes, f) : std::string());
+    r.bytes = std::move(bytes);
+    return r;
+}
+
+} // namespace
+
+bool purgeDeleted()
+{
+    return changeArea([](Store& s, const Area& area, Bytes& records, std::int32_t&) {
+        const std::int64_t length = s.header.recordLength;
+        records.reserve(static_cast<std::size_t>(area.count * length));
+        for (std::int64_t i = 0; i < area.count; ++i) {
+            const auto record = area.tail.begin() + i * length;
+            if (loadInt32(&*record) >= 0)
+                records.insert(records.end(), record, record + length);
+        }
+        return true;
+    });
 }
 
 bool clearStore()
 {
+    return changeArea([](Store&, const Area&, Bytes&, std::int32_t&) { return true; });
+}
+
+bool replaceAllRecords(const std::vector<StoredRecord>& replacement, std::optional<std::int32_t> nextSerial)
+{
+    return changeArea([&](Store& s, const Area& area, Bytes& records, std::int32_t& serial) {
+        if (nextSerial) {
+            if (*nextSerial < std::max(1, area.nextSerial))
+                return false;
+            serial = *nextSerial;
+        }
+        const auto length = static_cast<std::size_t>(s.header.recordLength);
+        if (replacement.size() > std::size_t(INT32_MAX))
+            return false;
+        for (const auto& r : replacement)
+            if (r.bytes.size() != length)
+                return false;
+        records.reserve(replacement.size() * length);
+        for (const auto& r : replacement) {
+            const std::size_t at = records.size();
+            records.insert(records.end(), r.bytes.begin(), r.bytes.end());
+            storeInt32(records.data() + at, r.serial);
+        }
+        return true;
+    });
+}
+
+std::vector<StoredRecord> readAllRecords(bool* ok, std::int32_t* nextSerial)
+{
+    if (ok)
+        *ok = false;
+    std::vector<StoredRecord> result;
+    if (!g_current)
+        return result;
+    Store& s = *g_current;
+    Area area;
+    const Attempt a = retryWhileBusy([&] {
+        WholeFileLock whole(s.locks);
+        if (!whole.granted())
+            return fromLock(whole.result());
+        if (!store_journal::recover(s.fd, s.journalPath) || !readArea(s, area))
+            return Attempt::Failed;
+        return Attempt::Done;
+    });
+    if (a != Attempt::Done)
+        return result;
+    const std::int64_t length = s.header.recordLength;
+    result.reserve(static_cast<std::size_t>(area.count));
+    for (std::int64_t i = 0; i < area.count; ++i) {
+        const auto record = area.tail.begin() + i * length;
+        result.push_back(recordFromBytes(s, std::string(record, record + length)));
+    }
+    if (ok)
+        *ok = true;
+    if (nextSerial)
+        *nextSerial = area.nextSerial;
+    return result;
+}
+
+StoredRecord composeRecord(std::int32_t serial, const std::vector<std::string>& values)
+{
+    if (!g_current || g_current->header.recordLength > kMaxComposedRecord)
+        return {};
+    const Store& s = *g_current;
+    std::string bytes(static_cast<std::size_t>(s.header.recordLength), '\0');
+    storeInt32(reinterpret_cast<unsigned char*>(bytes.data()), serial);
+    for (std::size_t i = 0; i < std::min(values.size(), s.fields.size()); ++i) {
+        const FieldDescriptor& f = s.fields[i];
+        if (f.type != kTextType)
+            return {};
+        const std::string text = bytesToText(values[i]);
+        std::copy_n(text.begin(), std::min(text.size(), std::size_t(f.width)), bytes.begin() + f.offset);
+    }
+    return recordFromBytes(s, std::move(bytes));
+}
+
+bool appendRecord(const std::vector<std::string>& values)
+{
     if (!g_current)
         return false;
     Store& s = *g_current;
-    WholeFileLock whole(s.locks);
-    if (!whole.granted())
+    StoredRecord image = composeRecord(0, values);
+    if (image.bytes.empty())
         return false;
-    if (!writeInt32(s.fd, 0, kCountOffset) || ::ftruncate(s.fd, static_cast<off_t>(s.dataStart)) != 0)
+    return retryWhileBusy([&] {
+               return tryAppend(s, [&](std::int64_t position, std::int32_t serial) {
+                   storeInt32(reinterpret_cast<unsigned char*>(image.bytes.data()), serial);
+                   return writeExactly(s.fd, image.bytes.data(), std::int64_t(image.bytes.size()), position);
+               });
+           }) == Attempt::Done;
+}
+
+StoreChange::StoreChange()
+{
+    if (!g_current)
+        return;
+    Store& s = *g_current;
+    const Attempt a = retryWhileBusy([&] {
+        const auto r = s.locks.lockWholeFile();
+        if (r != FileLocks::Result::Granted)
+            return fromLock(r);
+        if (!store_journal::recover(s.fd, s.journalPath)) {
+            s.locks.unlockWholeFile();
+            return Attempt::Failed;
+        }
+        return Attempt::Done;
+    });
+    m_ok = a == Attempt::Done;
+    if (m_ok)
+        m_storeId = s.id;
+}
+
+StoreChange::~StoreChange()
+{
+    if (Store* s = m_ok ? findStore(m_storeId) : nullptr)
+        s->locks.unlockWholeFile();
+}
+
+std::string journalPathFor(const std::string& path)
+{
+    return path + "-journal";
+}
+
+bool createStoreIfMissing(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_size > 0))
+        return true;
+    // A unique name, so that two instances starting together do not write into one temporary file.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
         return false;
-    s.currentRecord = 0;
+    // mkostemp creates the file for its owner only; a store is as readable as any file the user makes.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    const bool written = writeExactly(fd, storeTemplate.data(), std::int64_t(storeTemplate.size()), 0) &&
+                         store_io::ops().fsync(fd) == 0;
+    ::close(fd);
+    // Where nothing is there, link() refuses to replace a store another instance made meanwhile; an
+    // empty file is replaced.
+    const bool missing = ::lstat(path.c_str(), &st) != 0;
+    bool placed = false;
+    if (written && missing) {
+        placed = store_io::ops().link(temporary.c_str(), path.c_str()) == 0 || errno == EEXIST;
+        // A file system without hard links still renames.
+        if (!placed && (errno == EPERM || errno == EOPNOTSUPP))
+            placed = store_io::ops().rename(temporary.c_str(), path.c_str()) == 0;
+    } else if (written) {
+        placed = store_io::ops().rename(temporary.c_str(), path.c_str()) == 0;
+    }
+    if (!placed) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (missing)
+        ::unlink(temporary.c_str());
+    store_journal::syncDirectoryOf(path);
     return true;
 }
 

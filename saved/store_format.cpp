@@ -37,6 +37,10 @@ const char* describe(FormatError error)
         return "a text field's fieldWidth is not positive";
     case FormatError::FieldOutsideRecord:
         return "a field reaches beyond the end of the record";
+    case FormatError::RecordLongerThanFields:
+        return "recordLength is far longer than its fields need";
+    case FormatError::TooMuchToRepair:
+        return "more than one record's bytes lie beyond the counted records";
     }
     return "unknown";
 }
@@ -113,6 +117,25 @@ FormatError parseDescriptor(const unsigned char* bytes, std::int32_t recordLengt
     if (std::int64_t(field.offset) + storedSize(field.type, field.width) > recordLength)
         return FormatError::FieldOutsideRecord;
     return FormatError::None;
+}
+
+FormatError checkRecordLength(const std::vector<FieldDescriptor>& fields, std::int32_t recordLength)
+{
+    std::int64_t needed = kSerialSize;
+    for (const auto& f : fields)
+        needed = std::max(needed, std::int64_t(f.offset) + storedSize(f.type, f.width));
+    return recordLength - needed > kMaxRecordSlack ? FormatError::RecordLongerThanFields : FormatError::None;
+}
+
+RepairPlan planRepair(const Header& header, std::int64_t dataStart, std::int64_t fileLength)
+{
+    RepairPlan plan;
+    const std::int64_t whole = (fileLength - dataStart) / header.recordLength;
+    plan.count = static_cast<std::int32_t>(std::min<std::int64_t>(header.storedRecordCount, whole));
+    plan.length = dataStart + std::int64_t(plan.count) * header.recordLength;
+    if (fileLength - plan.length > header.recordLength)
+        plan.error = FormatError::TooMuchToRepair;
+    return plan;
 }
 
 } // namespace kuvona::store_format

@@ -66,6 +66,10 @@ inline constexpr std::int64_t kSerialSize = 4;
 
 // The whole-file lock range: from 0, this many bytes.
 inline constexpr std::int64_t kWholeFileLockLength = 0x7FFFFFFF;
+// A record may be longer than its fields need (the serial and the fields' ends) by at most this
+// many bytes. A longer record is a damaged recordLength: taken at its word, it would make the repair
+// on open cut real records as "partial" and the next append write a record of that length.
+inline constexpr std::int64_t kMaxRecordSlack = 256;
 // purgeDeleted moves records in batches of at most this many bytes' worth of whole records.
 inline constexpr std::int64_t kPurgeBatchBytes = 163840;
 
@@ -138,6 +142,8 @@ enum class FormatError
     BadFieldType,
     BadFieldWidth,
     FieldOutsideRecord,
+    RecordLongerThanFields,
+    TooMuchToRepair,
 };
 
 // One line of plain English for the inspector's "check".
@@ -151,6 +157,22 @@ FormatError parseHeader(const unsigned char* bytes, Header& header);
 
 // Decodes and checks one 72-byte descriptor of a store whose records are `recordLength` bytes.
 FormatError parseDescriptor(const unsigned char* bytes, std::int32_t recordLength, FieldDescriptor& field);
+
+// Checks recordLength against what the fields need (see kMaxRecordSlack).
+FormatError checkRecordLength(const std::vector<FieldDescriptor>& fields, std::int32_t recordLength);
+
+// What the repair on open makes of a file whose header and fields are valid: the count is lowered
+// to the whole records present and the file cut after the counted records. A repair may drop at
+// most one record's worth of bytes (a partial record, or one whole record an interrupted append left
+// beyond the count); a file that would lose more is refused, since it is damaged in some other way
+// and cutting would make it worse.
+struct RepairPlan
+{
+    FormatError error = FormatError::None; // TooMuchToRepair when refused
+    std::int32_t count = 0;
+    std::int64_t length = 0;
+};
+RepairPlan planRepair(const Header& header, std::int64_t dataStart, std::int64_t fileLength);
 
 // Offset of the first record for `fieldCount` descriptors (64-bit: fieldCount comes from the file).
 inline std::int64_t dataStartFor(std::int32_t fieldCount)

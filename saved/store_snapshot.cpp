@@ -65,7 +65,7 @@ bool readStoreSnapshot(const std::string& path, bool withRecords, StoreSnapshot&
                        std::string& reason)
 {
     snapshot = StoreSnapshot();
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         reason = std::string("cannot open: ") + std::strerror(errno);
         return false;
@@ -113,8 +113,14 @@ bool readStoreSnapshot(const std::string& path, bool withRecords, StoreSnapshot&
             return false;
         }
     }
+    if (const auto e = checkRecordLength(snapshot.fields, snapshot.header.recordLength);
+        e != FormatError::None)
+        return notAStore(reason, e);
     const std::int64_t length = snapshot.header.recordLength;
     snapshot.wholeRecords = (snapshot.fileLength - snapshot.dataStart) / length;
+    if (const auto e = planRepair(snapshot.header, snapshot.dataStart, snapshot.fileLength).error;
+        e != FormatError::None)
+        return notAStore(reason, e);
     if (!withRecords)
         return true;
 

@@ -1,13 +1,15 @@
 // kuvona-store: looks into a saved-number file without changing it.
 //
-//   kuvona-store check FILE          exit 0 when FILE opens as a store, else 1 with the reason
+//   kuvona-store check FILE          exit 0 when FILE opens as a store, 1 when it is not one (with the
+//                                    reason), 3 when a change was interrupted and its journal waits to be
+//                                    rolled back by the next open
 //   kuvona-store dump [--json] FILE  header, fields and every record, texts in UTF-8
 //   kuvona-store export --csv [--encoding gbk|utf-8] [FILE]   the saved numbers as CSV on stdout
 //   kuvona-store import --csv [--encoding gbk|utf-8] CSV [FILE]   appends the rows of CSV
 //
-// The file is opened read-only and never repaired; what an open by the program would repair is
-// reported instead; only import writes, through the store's own append. Without FILE the commands
-// use the file Kuvona itself would use.
+// The file is opened read-only and never repaired or rolled back; what an open by the program
+// would do is reported instead; only import writes, through the store's own append. Without FILE
+// the commands use the file Kuvona itself would use.
 
 #include <cerrno>
 #include <chrono>
@@ -28,8 +30,10 @@
 
 #include "common/gbk.h"
 #include "platform/program_dir.h"
+#include "saved/file_lock.h"
 #include "saved/store.h"
 #include "saved/store_backup.h"
+#include "saved/store_journal.h"
 #include "saved/store_snapshot.h"
 
 using namespace kuvona;
@@ -37,13 +41,55 @@ using namespace kuvona::store_format;
 
 namespace {
 
+const char kHelp[] =
+    "usage: kuvona-store check [FILE]\n"
+    "       kuvona-store dump [--json] [FILE]\n"
+    "       kuvona-store export --csv [--encoding gbk|utf-8] [FILE]\n"
+    "       kuvona-store import --csv [--encoding gbk|utf-8] CSV [FILE]\n"
+    "\n"
+    "check and dump inspect a saved-number file (Danhao.edb) read-only: nothing is ever repaired or\n"
+    "rolled back. Without FILE the file Kuvona itself would use is taken.\n"
+    "\n"
+    "check prints one line and exits with\n"
+    "  0  FILE opens as a store (the line names what an open would repair, if anything)\n"
+    "  1  FILE is missing, locked by another process or not a store (the line says why)\n"
+    "  2  wrong arguments\n"
+    "  3  pending recovery: FILE-journal holds the original bytes of a change that was interrupted;\n"
+    "     the next open by the program rolls it back, so FILE itself is not judged\n"
+    "dump prints the header, the fields and every record (--json: as one JSON object); a pending\n"
+    "recovery is reported on standard error and the records shown are the interrupted ones.\n";
+
 int usage()
 {
-    std::cerr << "usage: kuvona-store check [FILE]\n"
-                 "       kuvona-store dump [--json] [FILE]\n"
-                 "       kuvona-store export --csv [--encoding gbk|utf-8] [FILE]\n"
-                 "       kuvona-store import --csv [--encoding gbk|utf-8] CSV [FILE]\n";
+    std::cerr << kHelp;
     return 2;
+}
+
+// A complete journal beside the file: what the next open would roll back. Empty when there is none,
+// and while another process holds the file: its journal then belongs to a change still running.
+std::string pendingRecovery(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    FileLocks locks(fd, true);
+    const bool held = locks.lockWholeFile() != FileLocks::Result::Granted;
+    locks.releaseAll();
+    ::close(fd);
+    if (held)
+        return {};
+    store_journal::Journal journal;
+    const std::string journalPath = journalPathFor(path);
+    if (store_journal::inspect(journalPath, &journal) != store_journal::State::Hot)
+        return {};
+    std::int64_t bytes = 0;
+    for (const auto& segment : journal.segments)
+        bytes += std::int64_t(segment.bytes.size());
+    std::ostringstream note;
+    note << "pending recovery: " << journalPath << " holds " << bytes
+         << " original bytes of an interrupted change (file length " << journal.originalLength
+         << "); the next open rolls it back";
+    return note.str();
 }
 
 // Day number (days since 1899-12-30, fraction = time of day) as "YYYY-MM-DD hh:mm:ss".
@@ -216,6 +262,10 @@ std::string repairNote(const StoreSnapshot& s)
 
 int check(const std::string& path)
 {
+    if (const auto pending = pendingRecovery(path); !pending.empty()) {
+        std::cout << path << ": " << pending << '\n';
+        return 3;
+    }
     StoreSnapshot s;
     std::string reason;
     if (!readStoreSnapshot(path, false, s, reason)) {
@@ -311,6 +361,8 @@ int dump(const std::string& path, bool json)
         std::cerr << path << ": " << reason << '\n';
         return 1;
     }
+    if (const auto pending = pendingRecovery(path); !pending.empty())
+        std::cerr << path << ": " << pending << '\n';
     if (json)
         dumpJson(path, s);
     else
@@ -404,36 +456,6 @@ template <typename Operation> bool retried(Operation operation)
     return true;
 }
 
-// One row through the store's own append and field writes, each under the store's locks.
-bool appendSavedNumber(const SavedNumber& row)
-{
-    if (!retried([] { return appendBlankRecord(); }))
-        return false;
-    const bool written = retried([&row] { return writeField(gbk("单号"), row.number); }) &&
-                         retried([&row] { return writeField(gbk("公司"), row.courier); }) &&
-                         retried([&row] { return writeField(gbk("备注"), row.remark); });
-    // A blank record left behind would show as an empty saved number.
-    if (!written)
-        retried([] { return deleteRecord(); });
-    return written;
-}
-
-// A missing store is made from the template, as the program does on its first start, so a backup
-// can be restored on a new machine; an existing file is never replaced.
-bool createStoreIfAbsent(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errno == EEXIST;
-    const auto size = static_cast<ssize_t>(storeTemplate.size());
-    const bool written = ::write(fd, storeTemplate.data(), storeTemplate.size()) == size;
-    if (::close(fd) != 0 || !written) {
-        ::unlink(path.c_str());
-        return false;
-    }
-    return true;
-}
-
 int importCsv(const BackupArgs& args)
 {
     if (args.operands.empty() || args.operands.size() > 2)
@@ -466,19 +488,21 @@ int importCsv(const BackupArgs& args)
     std::vector<SavedNumber> present;
     // The snapshot tells a file that is not a store (and why) from one Kuvona has open: the fields
     // must be there before a record is appended.
-    if (!createStoreIfAbsent(path) ||
+    if (!createStoreIfMissing(path) ||
         !retried([&] { return readStoreSnapshot(path, false, snapshot, error); }) ||
         !savedNumbersOf(snapshot, present, error)) {
         std::cerr << path << ": " << (error.empty() ? "cannot be created" : error)
                   << "; nothing was imported\n";
         return 1;
     }
-    if (!retried([&path] { return openStore(path); })) {
+    if (!openStore(path, kStoreLockWaitMs)) {
         std::cerr << path << ": cannot be opened (in use by another program?); nothing was imported\n";
         return 1;
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (!appendSavedNumber(rows[i])) {
+        // One whole record per row, waiting for another instance's locks: no blank record is left
+        // behind when a row cannot be written.
+        if (!appendRecord({rows[i].number, rows[i].courier, rows[i].remark})) {
             closeStore();
             std::cerr << path << ": writing row " << i + 1 << " failed; the " << i
                       << " rows before it were imported\n";
@@ -506,6 +530,10 @@ int backupCommand(const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "help")) {
+        std::cout << kHelp;
+        return 0;
+    }
     if (const int status = backupCommand(args); status >= 0)
         return status;
     if (!addDefaultStoreFile(args))

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -80,6 +81,59 @@ inline long long fileSize(const std::string& path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// A journal built byte by byte: magic, original length, segments, FNV-1a 64 of all before it.
+struct JournalSegment
+{
+    std::int64_t offset;
+    std::string bytes;
+};
+
+inline void putInt64(std::string& out, std::int64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        out += char((std::uint64_t(v) >> (8 * i)) & 0xFF);
+}
+
+inline std::string journalBytes(std::int64_t originalLength, const std::vector<JournalSegment>& segments)
+{
+    std::string out = "KVJRNL01";
+    putInt64(out, originalLength);
+    putInt64(out, std::int64_t(segments.size()));
+    for (const auto& s : segments) {
+        putInt64(out, s.offset);
+        putInt64(out, std::int64_t(s.bytes.size()));
+        out += s.bytes;
+    }
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : out)
+        h = (h ^ c) * 0x100000001b3ULL;
+    putInt64(out, std::int64_t(h));
+    return out;
+}
+
+// The file halfway through a purge of `original` (records 2 and 5 of 8 marked), and the journal
+// that purge wrote before touching it.
+struct InterruptedPurge
+{
+    std::string original;
+    std::string halfDone;
+    std::string journal;
+};
+
+inline InterruptedPurge interruptedPurge()
+{
+    InterruptedPurge r;
+    r.original = storeWithRecords(8);
+    putInt32(r.original, 332 + 136, -35);
+    putInt32(r.original, 332 + 136 * 4, -38);
+    // Records from the 2nd on moved up by one, the count not yet lowered, the file not yet cut.
+    r.halfDone = r.original;
+    r.halfDone.replace(332 + 136, 136 * 3, r.original.substr(332 + 136 * 2, 136 * 3));
+    r.journal = journalBytes(std::int64_t(r.original.size()),
+                             {{0, r.original.substr(0, 112)}, {332 + 136, r.original.substr(332 + 136)}});
+    return r;
 }
 
 } // namespace kuvona::test

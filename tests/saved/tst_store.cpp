@@ -525,6 +525,17 @@ void TestStore::openValidation_data()
         b.replace(offset, replacement.size(), replacement);
         return qb(b);
     };
+    // A damaged header whose repair would cut real records: refused, never repaired.
+    auto tenWithLength = [](std::int32_t recordLength) {
+        std::string b = storeWithRecords(10);
+        putInt32(b, 24, recordLength);
+        return b;
+    };
+    auto countOf = [](int records, std::int32_t count) {
+        std::string b = storeWithRecords(records);
+        putInt32(b, 16, count);
+        return b;
+    };
     const std::size_t d2 = 116 + 72; // descriptor of 公司
     const std::string sixteen(16, 'n');
 
@@ -559,6 +570,14 @@ void TestStore::openValidation_data()
     QTest::newRow("text beyond record")        << with(d2 + 28, 113)               << false;
     QTest::newRow("text up to record end")     << with(d2 + 28, 112)               << true;
     QTest::newRow("offset beyond record")      << with(d2 + 24, 0x7FFFFFF0)        << false;
+    QTest::newRow("recordLength 256 spare")    << with(24, 136 + 256)              << true;
+    QTest::newRow("recordLength 257 spare")    << with(24, 136 + 257)              << false;
+    QTest::newRow("recordLength 0x7FFFFFFF")   << with(24, 0x7FFFFFFF)             << false;
+    QTest::newRow("10 records, length huge")   << qb(tenWithLength(0x7FFFFFFF))    << false;
+    QTest::newRow("10 records, length 1000")   << qb(tenWithLength(1000))          << false;
+    QTest::newRow("one record past count")     << qb(countOf(2, 1))                << true;
+    QTest::newRow("two records past count")    << qb(countOf(3, 1))                << false;
+    QTest::newRow("a record and a byte past")  << qb(countOf(2, 1) + "x")          << false;
     // clang-format on
 }
 

@@ -1,9 +1,12 @@
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 #include "common/gbk.h"
 #include "tests/saved/lock_holder.h"
@@ -48,6 +51,8 @@ private slots:
     void dumpTable();
     void dumpJson();
     void dumpNeverRepairs();
+    void pendingRecovery();
+    void specialFile();
     void usage();
 
 private:
@@ -86,6 +91,10 @@ void TestStoreTool::check_data()
     badName.replace(116 + 72, 17, std::string(17, 'n'));
     std::string halfRecord = storeWithRecords(3) + std::string(68, 'x');
     putInt32(halfRecord, 16, 5);
+    std::string hugeRecords = storeWithRecords(10);
+    putInt32(hugeRecords, 24, 0x7FFFFFFF);
+    std::string surplus = storeWithRecords(3);
+    putInt32(surplus, 16, 1);
 
     auto qb = [](const std::string& s) {
         return QByteArray(s.data(), qsizetype(s.size()));
@@ -98,6 +107,8 @@ void TestStoreTool::check_data()
     QTest::newRow("bad magic")      << qb(badMagic)             << 1 << "not a store: magic is not WEDB";
     QTest::newRow("newer version")  << qb(newer)                << 1 << "not a store: formatVersion is newer than 65536";
     QTest::newRow("long name")      << qb(badName)              << 1 << "not a store: field 2: a field name has no terminating zero";
+    QTest::newRow("huge records")   << qb(hugeRecords)          << 1 << "not a store: recordLength is far longer than its fields need";
+    QTest::newRow("two surplus")    << qb(surplus)              << 1 << "not a store: more than one record's bytes lie beyond";
     // clang-format on
 }
 
@@ -177,8 +188,58 @@ void TestStoreTool::dumpNeverRepairs()
     QVERIFY(locked.out.contains("locked by another process"));
 }
 
+void TestStoreTool::pendingRecovery()
+{
+    const InterruptedPurge p = interruptedPurge();
+    const QString path = file(p.halfDone);
+    const std::string journalPath = path.toStdString() + "-journal";
+    writeFile(journalPath, p.journal);
+    const Run r = runTool({"check", path});
+    QCOMPARE(r.exitCode, 3);
+    QVERIFY2(r.out.contains("pending recovery: " + QString::fromStdString(journalPath)), qPrintable(r.out));
+    QCOMPARE(r.out.count('\n'), 1);
+    const Run d = runTool({"dump", path});
+    QCOMPARE(d.exitCode, 0);
+    QVERIFY(d.err.contains("pending recovery"));
+    // Nothing is rolled back by the tool.
+    QCOMPARE(readFile(path.toStdString()), p.halfDone);
+    QCOMPARE(readFile(journalPath), p.journal);
+    {
+        // While the change is still running in another process, its journal is no pending recovery.
+        LockHolder writer(path.toStdString(), 0, 0x7FFFFFFF);
+        QVERIFY(writer.ok());
+        const Run running = runTool({"check", path});
+        QCOMPARE(running.exitCode, 1);
+        QVERIFY2(running.out.contains("locked by another process"), qPrintable(running.out));
+    }
+
+    // A journal cut short never reached the file: the file is judged as it is.
+    writeFile(path.toStdString(), p.original);
+    writeFile(journalPath, p.journal.substr(0, 100));
+    const Run cut = runTool({"check", path});
+    QCOMPARE(cut.exitCode, 0);
+    QVERIFY(cut.out.contains("a store, 3 fields, 8 records"));
+    ::unlink(journalPath.c_str());
+}
+
+void TestStoreTool::specialFile()
+{
+    // Opened for reading without O_NONBLOCK, a FIFO would hang the tool until a writer came.
+    const QString path = m_dir.filePath("fifo.edb");
+    QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    const Run r = runTool({"check", path});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(r.out.contains("not a regular file"));
+    QVERIFY(timer.elapsed() < 10000);
+}
+
 void TestStoreTool::usage()
 {
+    const Run help = runTool({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.contains("3  pending recovery"));
     QCOMPARE(runTool({}).exitCode, 2);
     QCOMPARE(runTool({"repair", "x"}).exitCode, 2);
     QCOMPARE(runTool({"dump", "--xml", "x"}).exitCode, 2);
