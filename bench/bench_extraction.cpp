@@ -3,6 +3,7 @@
 // The worker takes one row (two cells) and then pauses 50 ms, so a row must cost far less than that
 // even for an answer far beyond any real one (a real answer is a few kilobytes).
 
+#include <algorithm>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -91,6 +92,50 @@ void everyRowByCopying(benchmark::State& state)
     }
 }
 BENCHMARK(everyRowByCopying)->Unit(benchmark::kMicrosecond);
+
+// Hostile answers of 8 MiB, the most a fetch keeps, taken apart whole: counting and every row must
+// stay linear in the answer, or a row in the middle would cost far more than the pause.
+std::string hostileAnswer(int kind)
+{
+    const std::size_t limit = 8 << 20;
+    std::string answer;
+    if (kind == 0) { // a million start markers, then end markers
+        while (answer.size() < 4000000)
+            answer += "<td>";
+        while (answer.size() < limit)
+            answer += "</td>";
+    } else if (kind == 1 || kind == 2) { // cells whose cutting joins the bytes around them into new
+                                         // markers, after ASCII or after double-byte characters
+        while (answer.size() < (4u << 20))
+            answer += kind == 1 ? "xx" : "\xB0\xA1";
+        const std::size_t depth = (limit - answer.size()) / 16;
+        for (std::size_t i = 0; i < depth; ++i)
+            answer += "<t";
+        answer += "<td></td>";
+        for (std::size_t i = 0; i < depth; ++i)
+            answer += "d></td>";
+    } else { // empty cells only (kind 3)
+        while (answer.size() + 9 <= limit)
+            answer += "<td></td>";
+    }
+    answer.resize(std::min(answer.size(), limit));
+    return answer;
+}
+
+void hostileEveryRow(benchmark::State& state)
+{
+    const std::string answer = hostileAnswer(static_cast<int>(state.range(0)));
+    std::int64_t rows = 0;
+    for (auto _ : state) {
+        ResultCells cells(answer);
+        rows = cells.rowCount();
+        for (int i = 0; i < cells.rowCount(); ++i)
+            benchmark::DoNotOptimize(cells.nextRow());
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * answer.size()));
+}
+BENCHMARK(hostileEveryRow)->ArgName("kind")->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

@@ -1,6 +1,6 @@
 // The query as the user feels it, against the reference service on loopback, in the real window:
 // press to first row, the spacing of the rows, and the longest stall of the user-interface thread
-// while 500 rows come in.
+// while 500 rows come in; the same stall and the peak memory for hostile answers.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,12 +15,15 @@
 #include <benchmark/benchmark.h>
 
 #include "../tests/service/local_service.h"
+#include "../tests/settings/raw_http_server.h"
+#include "../tests/support/ui_stall.h"
 #include "app/main_window.h"
 #include "common/listview.h"
 #include "platform/check_list_box.h"
 #include "platform/program_dir.h"
 #include "platform/report_list_view.h"
 #include "platform/worker.h"
+#include "query/query_command.h"
 
 using namespace kuvona;
 using Clock = std::chrono::steady_clock;
@@ -120,8 +123,75 @@ void BM_FiveHundredRows(benchmark::State& state)
     }
 }
 
+// A hostile answer from a raw server: the longest stall of the user-interface thread from the press
+// until the first `rows` rows are in (or the query has ended), and the peak memory of the process.
+// Run each case in a process of its own (--benchmark_filter): the peak never goes down.
+void BM_HostileAnswer(benchmark::State& state)
+{
+    const bool hugeCell = state.range(0) == 0;
+    const std::string body = hugeCell ? test::oneHugeCell(7 << 20) : test::startsThenEnds(1000000);
+    test::RawHttpServer server({test::RawHttpServer::response(body)});
+    const QByteArray serviceHost = qgetenv("KUVONA_QUERY_HOST");
+    qputenv("KUVONA_QUERY_HOST", "127.0.0.1:" + QByteArray::number(server.port()));
+    Window w;
+    const double rssBefore = test::peakRssMiB();
+    for (auto _ : state) {
+        test::StallMeter meter;
+        w.number->setText(QStringLiteral("1"));
+        const auto start = Clock::now();
+        meter.start();
+        w.button->click();
+        double firstRowMs = 0;
+        const bool done = w.runUntil(
+            [&] {
+                if (firstRowMs == 0 && listRowCount(*w.progress) >= 1)
+                    firstRowMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                return w.button->isEnabled() || listRowCount(*w.progress) >= 20;
+            },
+            600);
+        meter.stop();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!done) {
+            state.SkipWithError("the rows did not arrive");
+            break;
+        }
+        stopQuery();
+        state.counters["rows"] = listRowCount(*w.progress);
+        state.counters["first_row_ms"] = firstRowMs;
+        state.counters["ui_stall_max_ms"] = meter.longestMs();
+        state.counters["ui_busy_max_ms"] = meter.longestBusyMs();
+    }
+    state.counters["rss_before_mib"] = rssBefore;
+    state.counters["rss_peak_mib"] = test::peakRssMiB();
+    qputenv("KUVONA_QUERY_HOST", serviceHost);
+}
+
+// The meter's floor: the longest gap over two seconds of an idle window, on this machine and load.
+void BM_IdleStall(benchmark::State& state)
+{
+    Window w;
+    for (auto _ : state) {
+        test::StallMeter meter;
+        meter.start();
+        const auto start = Clock::now();
+        w.runUntil([&] { return Clock::now() - start > std::chrono::seconds(2); }, 3);
+        meter.stop();
+        state.SetIterationTime(2);
+        state.counters["ui_stall_max_ms"] = meter.longestMs();
+        state.counters["ui_busy_max_ms"] = meter.longestBusyMs();
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_IdleStall)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_HostileAnswer)
+    ->ArgName("startsThenEnds")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_PressToFirstRow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_FiveHundredRows)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 

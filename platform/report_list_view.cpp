@@ -8,6 +8,19 @@
 #include <algorithm>
 
 namespace kuvona {
+namespace {
+
+QString cutForShowing(const QString& text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return text;
+    qsizetype keep = limit;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep; // not half a character
+    return text.left(keep) + QChar(0x2026);
+}
+
+} // namespace
 
 ReportListModel::ReportListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -158,8 +171,10 @@ QVariant ReportListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return cell(index.row(), index.column());
+    if (role == Qt::DisplayRole)
+        return cutForShowing(cell(index.row(), index.column()), kCellShownLimit);
+    if (role == Qt::ToolTipRole)
+        return cutForShowing(cell(index.row(), index.column()), kCellTooltipLimit);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};

@@ -15,6 +15,12 @@
 
 namespace kuvona {
 
+// The most characters of a cell that the list shows, and that its tooltip shows; a longer text is
+// cut there and ends in "…". A cell of megabytes from a hostile answer would otherwise be laid out
+// again on every repaint. cell() keeps the whole text.
+inline constexpr qsizetype kCellShownLimit = 300;
+inline constexpr qsizetype kCellTooltipLimit = 4000;
+
 class ReportListModel : public QAbstractTableModel
 {
     Q_OBJECT

@@ -184,8 +184,15 @@ std::string ResultCells::nextCell()
         ++firstAgain;
     if (firstAgain == 0 && tried.front() != 0) {
         // Cells that each joined the bytes around them into a new marker have walked the search back
-        // past the remembered positions: start it from the beginning again, as textBetween() does.
-        m_scanFrom = 0;
+        // past the remembered positions. The search from the beginning is sure to try a position
+        // right after an ASCII byte: it either tries that byte and steps by one, or steps over it from
+        // the lead byte before it. Resuming at the nearest such position at or before the first one
+        // that must be tried again finds what a search from the beginning finds, without going over
+        // the whole text again. The bytes before `start` are the same before and after the cut.
+        std::size_t from = start >= cellStartMarker.size() - 1 ? start - (cellStartMarker.size() - 1) : 0;
+        while (from > 0 && byteAt(from - 1) >= 0x80)
+            --from;
+        m_scanFrom = from;
         m_trail.clear();
         return cell;
     }

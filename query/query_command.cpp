@@ -55,21 +55,24 @@ template <typename F> void onProgressList(F&& op)
     });
 }
 
-void fillProgressList(const std::string& answer)
+void fillProgressList(std::string answer)
 {
-    ResultCells cells(answer);
+    ResultCells cells(std::move(answer));
     const int rows = cells.rowCount();
     for (int i = 1; i <= rows; ++i) {
-        const std::string time = cells.nextCell();
-        const std::string progress = cells.nextCell();
+        // The texts are converted here, off the user-interface thread: a cell of a hostile answer
+        // can hold megabytes.
+        const QString time = toQString(cells.nextCell());
+        const QString progress = toQString(cells.nextCell());
         // The row's accesses (append, then its three cells) run in order as one hand-over: each
         // hand-over waits for the user-interface thread, and one per row keeps the rows' rhythm
         // close to the pause even when that thread is busy.
         onProgressList([i, &time, &progress](ReportListView& list) {
-            const int row = listAppendRow(list, {});
-            listSetCellText(list, row, 0, integerToText(i));
-            listSetCellText(list, row, 1, time);
-            listSetCellText(list, row, 2, progress);
+            ReportListModel& model = *list.listModel();
+            const int row = model.appendRow({});
+            model.setCell(row, 0, toQString(integerToText(i)));
+            model.setCell(row, 1, time);
+            model.setCell(row, 2, progress);
         });
         if (!sleepUnlessCancelled(kRowPauseMs))
             throw WorkerStopped{};
@@ -158,7 +161,7 @@ void queryWorker(const std::string& code)
         messageBox(gbk("请输入运单号码！"), gbk("温馨提示"), BoxOk);
     } else {
         const std::string number = readNumberOnUi();
-        const std::string answer = answerText(httpGetBytes(buildQueryUrl(code, number)));
+        std::string answer = answerText(httpGetBytes(buildQueryUrl(code, number)));
         if (cancellationRequested())
             throw WorkerStopped{};
         switch (classifyAnswer(answer)) {
@@ -169,7 +172,7 @@ void queryWorker(const std::string& code)
             messageBox(gbk("你选择的物流公司已经不支持！"), gbk("温馨提示"), BoxOk);
             break;
         case AnswerKind::ResultTable:
-            fillProgressList(answer);
+            fillProgressList(std::move(answer));
             break;
         }
     }

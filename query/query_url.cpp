@@ -1,6 +1,6 @@
 #include "query/query_url.h"
 
-#include <cstdlib>
+#include "common/hosts.h"
 
 namespace kuvona {
 namespace {
@@ -11,29 +11,11 @@ bool isUnreserved(unsigned char c)
            c == '.' || c == '_' || c == '~';
 }
 
-// A host name, an IPv4 address or a bracketed IPv6 address, with an optional port. Anything else in
-// the variable (a path, user info, blanks) would turn the query into a different request.
-bool isPlainHost(std::string_view host)
-{
-    if (host.empty() || host.size() > 255)
-        return false;
-    for (unsigned char c : host) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string queryHost()
 {
-    const char* fromEnvironment = std::getenv("KUVONA_QUERY_HOST");
-    if (fromEnvironment && isPlainHost(fromEnvironment))
-        return fromEnvironment;
-    return std::string(defaultQueryHost);
+    return hostFromEnvironment("KUVONA_QUERY_HOST", defaultQueryHost);
 }
 
 std::string percentEncode(std::string_view bytes)
@@ -72,7 +54,8 @@ std::string buildQueryUrl(std::string_view host, std::string_view carrierCode, s
 
 std::string buildQueryUrl(std::string_view carrierCode, std::string_view number)
 {
-    return buildQueryUrl(queryHost(), carrierCode, number);
+    const std::string host = queryHost();
+    return host.empty() ? std::string() : buildQueryUrl(host, carrierCode, number);
 }
 
 } // namespace kuvona

@@ -12,8 +12,9 @@ inline constexpr std::string_view queryApiSecret = "7b1e04c9a2d85f36e0c4b97a1d3f
 inline constexpr std::string_view defaultQueryHost = "api.ickd.cn";
 
 // The host (or host:port) of the query endpoint: the environment variable KUVONA_QUERY_HOST when it
-// is set to a plain host name or host:port, else defaultQueryHost. Read on every call, so a test or a
-// local service can redirect the program without rebuilding it.
+// is set, else defaultQueryHost; empty when the variable holds no plain host (hostFromEnvironment in
+// common/hosts.h). Read on every call, so a test or a local service can redirect the program without
+// rebuilding it.
 std::string queryHost();
 
 // Every byte outside the URL-unreserved set (ASCII letters, digits, "-", ".", "_", "~") as %XX with
@@ -25,7 +26,7 @@ std::string percentEncode(std::string_view bytes);
 // and a blank would break the request line.
 std::string buildQueryUrl(std::string_view host, std::string_view carrierCode, std::string_view number);
 
-// The same with queryHost().
+// The same with queryHost(); the empty text, which fetches nothing, when queryHost() is empty.
 std::string buildQueryUrl(std::string_view carrierCode, std::string_view number);
 
 } // namespace kuvona

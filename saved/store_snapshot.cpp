@@ -65,6 +65,7 @@ bool readStoreSnapshot(const std::string& path, bool withRecords, StoreSnapshot&
                        std::string& reason)
 {
     snapshot = StoreSnapshot();
+    // O_NONBLOCK: the open of a FIFO must not wait for a writer; the fstat below then turns it away.
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         reason = std::string("cannot open: ") + std::strerror(errno);
@@ -73,6 +74,13 @@ bool readStoreSnapshot(const std::string& path, bool withRecords, StoreSnapshot&
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         reason = "not a regular file";
+        return false;
+    }
+    // The locks that guard a store cover this many bytes; a longer file is no store the program
+    // keeps, and reading its records whole could exhaust the memory.
+    if (st.st_size > kWholeFileLockLength) {
+        reason = "too large: " + std::to_string(st.st_size) + " bytes, a store has at most " +
+                 std::to_string(kWholeFileLockLength);
         return false;
     }
     FileLocks locks(fd.get(), true);

@@ -1,8 +1,10 @@
 #include "settings/ini.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -40,18 +42,30 @@ enum class ReadResult
     Failed,
 };
 
+// Only a regular file is read, and only up to iniFileLimit bytes: a FIFO would block the caller for
+// good, a device such as /dev/zero would never end, and neither is a settings file. O_NONBLOCK keeps
+// the open itself from waiting for a FIFO's writer; it changes nothing for a regular file.
 ReadResult readWholeFile(const std::string& path, std::string& out)
 {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<std::uint64_t>(st.st_size) > iniFileLimit) {
+        ::close(fd);
+        return ReadResult::Failed;
+    }
     char buffer[16384];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        // One byte past the limit tells a file that grew since the fstat.
+        const std::size_t room = iniFileLimit + 1 - out.size();
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, room));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
+        if (n < 0 || out.size() + static_cast<std::size_t>(n) > iniFileLimit) {
             ::close(fd);
             return ReadResult::Failed;
         }

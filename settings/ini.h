@@ -4,12 +4,18 @@
 // (GetPrivateProfileStringA / WritePrivateProfileStringA), so that set.ini files move between the
 // two systems unchanged. All texts are GBK bytes; the format itself is in settings/ini_text.h.
 
+#include <cstddef>
 #include <string>
 
 namespace kuvona {
 
 // The longest value readIniValue returns, in bytes (the profile functions' 10240-byte buffer).
 inline constexpr std::size_t iniValueLimit = 10239;
+
+// The largest file that is read or rewritten, in bytes; 24 keys take well under 1 KiB. A larger file,
+// and anything but a regular file (a FIFO, a device, a directory), counts as unreadable: reading
+// gives the default and writing fails without touching it.
+inline constexpr std::size_t iniFileLimit = 1 << 20;
 
 // The value of `key` in `section` of `fileName`, or `defaultValue` (without its trailing blanks) when
 // the file, the section or the key is missing. Leading bytes of 0x20 or below are skipped in the

@@ -12,8 +12,10 @@ namespace kuvona {
 void checkForUpdate(const std::string& appVersion, const UpdateCheckOptions& options)
 {
     const std::string url = options.versionUrl.empty() ? updateCheckUrl() : options.versionUrl;
-    const std::string body =
-        httpRequest(url, std::nullopt, std::nullopt, std::nullopt, std::nullopt, nullptr, options.timeouts);
+    // No URL (a refused host) is a failed request: nothing is sent, the body is empty.
+    const std::string body = url.empty() ? std::string()
+                                         : httpRequest(url, std::nullopt, std::nullopt, std::nullopt,
+                                                       std::nullopt, nullptr, options.timeouts);
     if (cancellationRequested())
         return;
 

@@ -14,7 +14,8 @@ bool newerVersionAvailable(const std::string& body, const std::string& appVersio
 
 std::string updateCheckUrl()
 {
-    return homepageUrl() + "/soft/updata.gif";
+    const std::string homepage = homepageUrl();
+    return homepage.empty() ? std::string() : homepage + "/soft/updata.gif";
 }
 
 } // namespace kuvona

@@ -14,7 +14,8 @@ inline constexpr double newerVersionMargin = 1e-7;
 // first character that cannot continue it, nothing numeric gives 0) is newer than `appVersion`.
 bool newerVersionAvailable(const std::string& body, const std::string& appVersion);
 
-// The version file on the maker's site: homepageUrl() (common/hosts.h) + "/soft/updata.gif".
+// The version file on the maker's site: homepageUrl() (common/hosts.h) + "/soft/updata.gif"; empty
+// when homepageUrl() is.
 std::string updateCheckUrl();
 
 } // namespace kuvona

@@ -7,8 +7,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 
 #include "../service/local_service.h"
+#include "../settings/raw_http_server.h"
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +20,7 @@ struct Run
 {
     int exitCode = -1000;
     QStringList boxes; // "kind<TAB>title<TAB>text" lines
+    QString err;
 };
 
 // Runs a copy of the program placed in `dir`, so its directory (and its files) are the test's.
@@ -38,14 +41,19 @@ Run runProgram(const QString& dir, const QString& actions, const QStringList& ex
     for (const QString& kv : extraEnv)
         env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(exe, {});
     Run run;
-    if (!process.waitForFinished(60000)) {
+    const bool finished = process.waitForFinished(60000);
+    if (!finished) {
         process.kill();
         process.waitForFinished();
-        return run;
     }
+    // Kept for the checks, and passed on so that a sanitizer's report is not lost.
+    const QByteArray err = process.readAllStandardError();
+    std::fwrite(err.constData(), 1, std::size_t(err.size()), stderr);
+    if (!finished)
+        return run;
+    run.err = QString::fromUtf8(err);
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -999;
     QFile log(dir + u"/boxes.log"_s);
     if (log.open(QIODevice::ReadOnly))
@@ -67,6 +75,8 @@ private slots:
     void endingDuringAQuery();
     void updateCheckFromTheMenu_data();
     void updateCheckFromTheMenu();
+    void refusedHostsSendNothing_data();
+    void refusedHostsSendNothing();
     void missingSkinLibraryIsFatal();
     void skinLibraryBesideTheProgram();
 };
@@ -161,6 +171,51 @@ void TestLifecycle::updateCheckFromTheMenu()
     const QString opened = urls.open(QIODevice::ReadOnly) ? QString::fromUtf8(urls.readAll()) : QString();
     QCOMPARE(opened, opensHomepage ? u"http://"_s + host + u"\n"_s : QString());
     QVERIFY(service.lastRequestLines().value(0).startsWith("GET /soft/updata.gif HTTP/1.1"));
+}
+
+void TestLifecycle::refusedHostsSendNothing_data()
+{
+    QTest::addColumn<QString>("value"); // "PORT" stands for the port of a listening recorder
+    // clang-format off
+    QTest::newRow("path")           << u"127.0.0.1:PORT/x"_s;
+    QTest::newRow("user info")      << u"u@127.0.0.1:PORT"_s;
+    QTest::newRow("scheme")         << u"http://127.0.0.1:PORT"_s;
+    QTest::newRow("blank before")   << u" 127.0.0.1:PORT"_s;
+    QTest::newRow("inner blank")    << u"127.0.0.1 :PORT"_s;
+    QTest::newRow("empty host")     << u":PORT"_s;
+    QTest::newRow("port too large") << u"127.0.0.1:99999"_s;
+    QTest::newRow("port zero")      << u"127.0.0.1:0"_s;
+    QTest::newRow("empty port")     << u"127.0.0.1:"_s;
+    QTest::newRow("two ports")      << u"127.0.0.1:PORT:80"_s;
+    QTest::newRow("open bracket")   << u"[::1:PORT"_s;
+    QTest::newRow("empty label")    << u"a..example"_s;
+    // clang-format on
+}
+
+// A host variable that names no plain host is reported once and no request leaves the program: not
+// to the value, not to the built-in host (the proxy variables lead any such request to the recorder
+// too), for a query twice and for the update check.
+void TestLifecycle::refusedHostsSendNothing()
+{
+    QFETCH(QString, value);
+    kuvona::test::RawHttpServer recorder({kuvona::test::RawHttpServer::response("9.9")});
+    QVERIFY(recorder.port() > 0);
+    value.replace(u"PORT"_s, QString::number(recorder.port()));
+    const QString proxy = QString::fromStdString(recorder.base());
+    QTemporaryDir dir;
+    const Run run = runProgram(dir.path(),
+                               u"type:123456;tick:0;click:快递查询;wait:700;click:快递查询;wait:700;"
+                               "trigger:actionUpdate;wait:1500;close"_s,
+                               {u"KUVONA_QUERY_HOST="_s + value, u"KUVONA_HOMEPAGE_HOST="_s + value,
+                                u"http_proxy="_s + proxy, u"HTTP_PROXY="_s + proxy, u"https_proxy="_s + proxy,
+                                u"all_proxy="_s + proxy, u"no_proxy="_s, u"NO_PROXY="_s});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(recorder.requests().size(), std::size_t(0));
+    // A failed fetch: no rows and no message for the query; no newer version for the update check.
+    QCOMPARE(run.boxes, QStringList{u"64\t无更新\t本软件已是最新版本，不需要更新！"_s});
+    for (const QString& variable : {u"KUVONA_QUERY_HOST"_s, u"KUVONA_HOMEPAGE_HOST"_s})
+        QVERIFY2(run.err.count(variable + u"=\""_s + value + u"\" is not a host"_s) == 1,
+                 qPrintable(run.err));
 }
 
 void TestLifecycle::missingSkinLibraryIsFatal()

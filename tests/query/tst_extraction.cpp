@@ -24,6 +24,7 @@ private slots:
     void rows_data();
     void rows();
     void rowsBeyondTheCountAreEmpty();
+    void agreesWithCopyingCut();
 };
 
 void TestExtraction::countMarker_data()
@@ -184,6 +185,47 @@ void TestExtraction::rowsBeyondTheCountAreEmpty()
     QVERIFY(extra.time.empty());
     QVERIFY(extra.progress.empty());
     QVERIFY(table.remainder().empty());
+}
+
+// Answers built from the pieces that make markers join, break or fall out of step with the
+// double-byte characters, some around cells nested deeper than the reader remembers: the row-by-row
+// reader must cut exactly what takeRow() cuts.
+void TestExtraction::agreesWithCopyingCut()
+{
+    const char* const pieces[] = {"<t",   "d>",       "<td>", "</td>", "<", "/td>",
+                                  "\xB0", "\xB0\xA1", "x",    "t",     "T"};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    const auto randomPieces = [&](std::uint32_t most) {
+        std::string out;
+        for (std::uint32_t i = next(most + 1); i > 0; --i)
+            out += pieces[next(std::size(pieces))];
+        return out;
+    };
+    for (int round = 0; round < 4000; ++round) {
+        std::string answer = randomPieces(round % 2 ? 6 : 60);
+        if (round % 2) {
+            const std::uint32_t depth = next(16);
+            for (std::uint32_t i = 0; i < depth; ++i)
+                answer += "<t";
+            answer += "<td>a</td>";
+            for (std::uint32_t i = 0; i < depth; ++i)
+                answer += "d>" + randomPieces(1) + "</td>";
+            answer += randomPieces(6);
+        }
+        ResultCells table(answer);
+        std::string consumed = answer;
+        for (int i = 0; i < table.rowCount(); ++i) {
+            const ResultRow row = table.nextRow();
+            const ResultRow same = takeRow(consumed);
+            QVERIFY2(row.time == same.time && row.progress == same.progress,
+                     qPrintable(QByteArray::fromStdString(answer).toHex()));
+        }
+        QVERIFY2(consumed == table.remainder(), qPrintable(QByteArray::fromStdString(answer).toHex()));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestExtraction)

@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -5,8 +6,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/gbk.h"
 #include "tests/saved/lock_holder.h"
@@ -24,13 +27,17 @@ struct Run
     QString err;
 };
 
-Run runTool(const QStringList& args)
+// exitCode stays -1 when the tool has not ended within `ms`.
+Run runTool(const QStringList& args, int ms = 30000)
 {
     QProcess p;
     p.start(QStringLiteral(KUVONA_BINARY_DIR "/saved/kuvona-store"), args);
     Run r;
-    if (!p.waitForFinished(30000))
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished();
         return r;
+    }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
@@ -54,6 +61,8 @@ private slots:
     void pendingRecovery();
     void specialFile();
     void usage();
+    void onlyRegularFiles_data();
+    void onlyRegularFiles();
 
 private:
     QString file(const std::string& bytes, const char* name = "Danhao.edb")
@@ -243,6 +252,53 @@ void TestStoreTool::usage()
     QCOMPARE(runTool({}).exitCode, 2);
     QCOMPARE(runTool({"repair", "x"}).exitCode, 2);
     QCOMPARE(runTool({"dump", "--xml", "x"}).exitCode, 2);
+}
+
+void TestStoreTool::onlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("says");
+    const QStringList commands{"check", "dump"};
+    for (const QString& command : commands) {
+        // clang-format off
+        QTest::newRow(qPrintable(command + " fifo"))              << "fifo"      << command << "not a regular file";
+        QTest::newRow(qPrintable(command + " link to /dev/zero")) << "devzero"   << command << "not a regular file";
+        QTest::newRow(qPrintable(command + " directory"))         << "directory" << command << "not a regular file";
+        QTest::newRow(qPrintable(command + " over 2 GiB"))        << "oversize"  << command << "too large: 2147483648 bytes";
+        // clang-format on
+    }
+}
+
+// Nothing but a regular file of a store's size is read: the tool answers at once, whatever stands
+// at the path.
+void TestStoreTool::onlyRegularFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, command);
+    QFETCH(QString, says);
+    const QString path = m_dir.filePath(kind + ".edb");
+    const std::string p = path.toStdString();
+    if (kind == "fifo") {
+        QVERIFY(::mkfifo(p.c_str(), 0600) == 0 || errno == EEXIST);
+    } else if (kind == "devzero") {
+        QVERIFY(::symlink("/dev/zero", p.c_str()) == 0 || errno == EEXIST);
+    } else if (kind == "directory") {
+        QVERIFY(QDir(m_dir.path()).mkpath(kind + ".edb"));
+    } else {
+        // A sparse file whose header claims as many records as the length holds.
+        std::string bytes = templateBytes();
+        putInt32(bytes, 16, 15000000);
+        writeFile(p, bytes);
+        QVERIFY(::truncate(p.c_str(), 0x80000000LL) == 0);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const Run r = runTool({command, path}, 5000);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(r.exitCode, 1);
+    const QString message = command == "check" ? r.out : r.err;
+    QVERIFY2(message.contains(path + ": " + says), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestStoreTool)

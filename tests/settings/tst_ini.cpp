@@ -1,15 +1,19 @@
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/gbk.h"
@@ -38,6 +42,43 @@ const char* const writeOrder[] = {"中通",   "天天",   "圆通",     "顺丰"
                                   "中铁",   "申通",   "快捷",     "亚风",     "中诚",     "韵达",
                                   "德邦",   "新邦",   "星辰",     "EMS",      "DHL",      "TNT",
                                   "飞康达", "宅急送", "中邮物流", "广东邮政", "联邦国际", "联邦国内"};
+
+// Runs `call` in a forked child and gives back what it wrote, or "timed out" when it has not ended
+// within `ms`: a call that blocks on a FIFO or reads a device without end must not hang the test.
+QByteArray inChild(const std::function<std::string()>& call, int ms = 3000)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string out = call();
+        [[maybe_unused]] const auto n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    pollfd p{fds[0], POLLIN, 0};
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const int left = ms - static_cast<int>(clock.elapsed());
+        if (left <= 0 || ::poll(&p, 1, left) <= 0) {
+            out = "timed out";
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        out.append(buffer, n);
+    }
+    ::close(fds[0]);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return out;
+}
 
 } // namespace
 
@@ -69,6 +110,8 @@ private slots:
     void writeIntoMissingDirectoryFails();
     void writeKeepsLinkAndMode();
     void concurrentWritersLoseNothing();
+    void onlyRegularFiles_data();
+    void onlyRegularFiles();
 
 private:
     std::string path(const char* name = "set.ini") const { return s(m_dir->filePath(name).toLocal8Bit()); }
@@ -488,6 +531,65 @@ void TestIni::concurrentWritersLoseNothing()
         for (int k = 0; k < keys; ++k)
             QCOMPARE(readIniValue(path(), "S" + std::to_string(t), "k" + std::to_string(k)),
                      std::to_string(t * k));
+}
+
+void TestIni::onlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("readable");
+    // clang-format off
+    QTest::newRow("fifo")              << "fifo"      << false;
+    QTest::newRow("link to /dev/zero") << "devzero"   << false;
+    QTest::newRow("directory")         << "directory" << false;
+    QTest::newRow("over the limit")    << "oversize"  << false;
+    QTest::newRow("at the limit")      << "limit"     << true;
+    // clang-format on
+}
+
+// Whatever stands at the file's place, reading and writing end at once; only a regular file within
+// the limit is read, and nothing else is replaced or changed.
+void TestIni::onlyRegularFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, readable);
+    const std::string file = path();
+    const QByteArray head = "[Set]\r\nk=1\r\n";
+    QByteArray content;
+    if (kind == "fifo") {
+        QVERIFY(::mkfifo(file.c_str(), 0600) == 0);
+    } else if (kind == "devzero") {
+        QVERIFY(::symlink("/dev/zero", file.c_str()) == 0);
+    } else if (kind == "directory") {
+        QVERIFY(QDir(m_dir->path()).mkdir("set.ini"));
+    } else {
+        // A comment line fills the file up to the size wanted.
+        const qsizetype size = qsizetype(iniFileLimit) + (kind == "oversize" ? 1 : 0);
+        content = head + ";" + QByteArray(size - head.size() - 3, 'x') + "\r\n";
+        QCOMPARE(content.size(), size);
+        writeFile(file, content);
+    }
+    struct stat before
+    {};
+    QVERIFY(::lstat(file.c_str(), &before) == 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(inChild([&] { return readIniValue(file, "Set", "k", "d"); }), QByteArray(readable ? "1" : "d"));
+    QCOMPARE(
+        inChild([&] { return std::string(writeIniValue(file, "Set", "k", "2") ? "written" : "refused"); }),
+        QByteArray(readable ? "written" : "refused"));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+
+    struct stat after
+    {};
+    QVERIFY(::lstat(file.c_str(), &after) == 0);
+    QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+    if (kind == "oversize")
+        QCOMPARE(readFile(file), content);
+    if (readable)
+        QCOMPARE(readFile(file).left(head.size()), QByteArray("[Set]\r\nk=2\r\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+             QStringList{"set.ini"});
 }
 
 QTEST_GUILESS_MAIN(TestIni)

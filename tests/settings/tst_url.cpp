@@ -77,6 +77,11 @@ void TestUrl::updateCheckUrl()
     QCOMPARE(urlHost(url), std::string("127.0.0.1"));
     QCOMPARE(urlPort(url), 8080);
     QCOMPARE(urlPath(url), std::string("/soft/updata.gif"));
+
+    // A refused host gives no URL at all rather than the built-in host's.
+    qputenv("KUVONA_HOMEPAGE_HOST", "127.0.0.1:8080/x");
+    QCOMPARE(kuvona::updateCheckUrl(), std::string());
+    QCOMPARE(homepageUrl(), std::string());
     qunsetenv("KUVONA_HOMEPAGE_HOST");
 }
 
