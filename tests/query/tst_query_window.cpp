@@ -481,49 +481,51 @@ void TestQueryWindow::courierTickedByTheUser()
     QVERIFY(!m_button->isEnabled());          // the query runs
     QTRY_VERIFY(m_button->isEnabled());
     QVERIFY(m_service.lastRequestLines().value(0).contains("&com=" + code + "&"));
-    void TestQueryWindow::hostileAnswersCostNoFreeze_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("firstCellSize");
-        // The body is cut at 8 MiB, which leaves 877721 end markers of the second answer.
-        // clang-format off
+}
+
+void TestQueryWindow::hostileAnswersCostNoFreeze_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("firstCellSize");
+    // The body is cut at 8 MiB, which leaves 877721 end markers of the second answer.
+    // clang-format off
     QTest::newRow("one 7 MiB cell")               << test::q(test::oneHugeCell(7 << 20)) << (7 << 20);
     QTest::newRow("a million starts, then ends")  << test::q(test::startsThenEnds(1000000)) << 3999996;
-        // clang-format on
-    }
+    // clang-format on
+}
 
-    // However large a cell, the list keeps it whole but lays out only its start, and neither the row
-    // that brings it nor the rows after it hold the user-interface thread for long.
-    void TestQueryWindow::hostileAnswersCostNoFreeze()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(int, firstCellSize);
-        test::RawHttpServer server({test::RawHttpServer::response(test::s(body))});
-        QVERIFY(server.port() > 0);
-        qputenv("KUVONA_QUERY_HOST", "127.0.0.1:" + QByteArray::number(server.port()));
-        m_number->setText(q("1"));
-        tick(0);
-        test::StallMeter meter;
-        meter.start();
-        QTest::mouseClick(m_button, Qt::LeftButton);
-        // The first answer makes one row, the second far more than are waited for.
-        QTRY_VERIFY_WITH_TIMEOUT(m_button->isEnabled() || listRowCount(*m_progress) >= 5, 30000);
-        meter.stop();
-        QTest::mouseClick(m_window->findChild<QPushButton*>(q("停止按钮")), Qt::LeftButton);
+// However large a cell, the list keeps it whole but lays out only its start, and neither the row
+// that brings it nor the rows after it hold the user-interface thread for long.
+void TestQueryWindow::hostileAnswersCostNoFreeze()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, firstCellSize);
+    test::RawHttpServer server({test::RawHttpServer::response(test::s(body))});
+    QVERIFY(server.port() > 0);
+    qputenv("KUVONA_QUERY_HOST", "127.0.0.1:" + QByteArray::number(server.port()));
+    m_number->setText(q("1"));
+    tick(0);
+    test::StallMeter meter;
+    meter.start();
+    QTest::mouseClick(m_button, Qt::LeftButton);
+    // The first answer makes one row, the second far more than are waited for.
+    QTRY_VERIFY_WITH_TIMEOUT(m_button->isEnabled() || listRowCount(*m_progress) >= 5, 30000);
+    meter.stop();
+    QTest::mouseClick(m_window->findChild<QPushButton*>(q("停止按钮")), Qt::LeftButton);
 
-        qInfo("longest stall of the user-interface thread: %.1f ms, of which it was busy %.1f ms",
-              meter.longestMs(), meter.longestBusyMs());
-        // Generous for a sanitizer build; a frame is 16 ms. The thread's own busy time is checked, not
-        // the wall-clock gap, which on a loaded machine also holds the wait for a processor.
-        QVERIFY2(meter.longestBusyMs() < 100, qPrintable(QString::number(meter.longestBusyMs()) + " ms"));
-        const ReportListModel* model = m_progress->listModel();
-        QCOMPARE(model->cell(0, 1).size(), firstCellSize);
-        const QString shown = model->data(model->index(0, 1), Qt::DisplayRole).toString();
-        QCOMPARE(shown.size(), kCellShownLimit + 1);
-        QVERIFY(shown.endsWith(QChar(0x2026)));
-        QCOMPARE(model->data(model->index(0, 1), Qt::ToolTipRole).toString().size(), kCellTooltipLimit + 1);
-        QCOMPARE(model->data(model->index(0, 2), Qt::DisplayRole).toString(), model->cell(0, 2));
-    }
+    qInfo("longest stall of the user-interface thread: %.1f ms, of which it was busy %.1f ms",
+          meter.longestMs(), meter.longestBusyMs());
+    // Generous for a sanitizer build; a frame is 16 ms. The thread's own busy time is checked, not
+    // the wall-clock gap, which on a loaded machine also holds the wait for a processor.
+    QVERIFY2(meter.longestBusyMs() < 100, qPrintable(QString::number(meter.longestBusyMs()) + " ms"));
+    const ReportListModel* model = m_progress->listModel();
+    QCOMPARE(model->cell(0, 1).size(), firstCellSize);
+    const QString shown = model->data(model->index(0, 1), Qt::DisplayRole).toString();
+    QCOMPARE(shown.size(), kCellShownLimit + 1);
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QCOMPARE(model->data(model->index(0, 1), Qt::ToolTipRole).toString().size(), kCellTooltipLimit + 1);
+    QCOMPARE(model->data(model->index(0, 2), Qt::DisplayRole).toString(), model->cell(0, 2));
+}
 
-    QTEST_MAIN(TestQueryWindow)
+QTEST_MAIN(TestQueryWindow)
 #include "tst_query_window.moc"
