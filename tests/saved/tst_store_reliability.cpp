@@ -175,6 +175,7 @@ private slots:
     void killedWriters();
     void killedRewrites_data();
     void killedRewrites();
+    void concurrentAutoSaves();
 
 private:
     std::string path() const { return m_dir.filePath("Danhao.edb").toStdString(); }
@@ -573,6 +574,49 @@ void TestStoreReliability::killedRewrites()
           finished, journalAtKill);
     // The kills must land inside the change, not only before or after it.
     QVERIFY(journalAtKill > 0);
+}
+
+// Instances saving numbers at the same moment, each save a command of its own (open, append,
+// close) that gives up after its lock wait: no number may be lost or saved twice.
+void TestStoreReliability::concurrentAutoSaves()
+{
+    constexpr int kProcesses = 4;
+    constexpr int kSaves = 40;
+    closeStore();
+    writeFile(path(), templateBytes());
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            int lost = 0;
+            for (int i = 0; i < kSaves; ++i) {
+                const std::string tag = "P" + std::to_string(p) + "-" + std::to_string(i);
+                const bool saved =
+                    openStore(path(), kStoreLockWaitMs) && appendRecord({tag, "C" + std::to_string(p), tag});
+                closeStore();
+                lost += !saved;
+            }
+            ::_exit(lost);
+        }
+        children.push_back(pid);
+    }
+    int lost = 0;
+    for (pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        lost += WEXITSTATUS(status);
+    }
+    QCOMPARE(lost, 0);
+    const Model m = readModel(path());
+    QCOMPARE(int(m.recs.size()), kProcesses * kSaves);
+    std::set<std::string> tags;
+    for (const Rec& r : m.recs) {
+        QCOMPARE(r.fields[2], r.fields[0]);
+        tags.insert(r.fields[0]);
+    }
+    QCOMPARE(int(tags.size()), kProcesses * kSaves);
 }
 
 QTEST_GUILESS_MAIN(TestStoreReliability)
