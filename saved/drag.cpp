@@ -40,7 +40,7 @@ void copyRow(ReportListModel& model, int from, int to)
 // meanwhile stays as it did. Whole records move: each keeps its serial. The list is reloaded.
 void saveDraggedRow(const SavedRow& dragged, const SavedRow& dropped)
 {
-    openStore(savedStorePath());
+    openSavedStore();
     const SavedChange result =
         changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
             const std::ptrdiff_t from = findSavedRecord(records, f, dragged);

@@ -145,7 +145,7 @@ void AddNumberWindow::addSavedNumber()
         m_number->setFocus();
         return;
     }
-    openStore(savedStorePath());
+    openSavedStore();
     // One whole record in one write, so that another instance's save cannot land in it.
     const auto fields = savedFields();
     const bool ok =
@@ -176,7 +176,7 @@ void EditNumberWindow::fillEditNumberWindow()
     // list was read.
     m_shown = savedRowAt(editRecordNo - 1);
     // Left open: the save writes the record chosen here.
-    openStore(savedStorePath());
+    openSavedStore();
     bool ok = false;
     const std::vector<StoredRecord> records = readAllRecords(&ok);
     const auto fields = savedFields();

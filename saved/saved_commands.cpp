@@ -36,7 +36,7 @@ void autoSaveNumber()
     const std::string number = fromQString(c.number->text());
     if (listFindRowByPrefix(*c.savedList, number) >= 0)
         return;
-    openStore(savedStorePath());
+    openSavedStore();
     // One whole record in one write: another instance saving at the same moment waits for it instead
     // of the two writing into one record.
     const auto fields = savedFields();
@@ -65,7 +65,7 @@ void deleteSavedNumber()
     const std::optional<SavedRow> shown = savedRowAt(row);
     if (messageBox(gbk("您确认删除单号吗？"), gbk("删除提示"), BoxWarningOkCancel) != 0)
         return;
-    openStore(savedStorePath());
+    openSavedStore();
     editRecordNo = row + 1;
     const SavedChange result =
         changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
@@ -89,7 +89,7 @@ void deleteSavedNumber()
 
 void deleteAllSavedNumbers()
 {
-    openStore(savedStorePath());
+    openSavedStore();
     if (messageBox(gbk("是否清空数据库？"), gbk("全部删除提示"), BoxWarningOkCancel) != 0)
         return;
     bool cleared = false;

@@ -45,12 +45,17 @@ std::string savedStorePath()
     return programFile("Danhao.edb");
 }
 
+bool openSavedStore()
+{
+    return openStore(savedStorePath(), kStoreLockWaitMs);
+}
+
 void reloadSavedList()
 {
     ReportListView* list = mainControls().savedList;
     if (!list)
         return;
-    openStore(savedStorePath());
+    openSavedStore();
     bool ok = false;
     std::vector<StoredRecord> records = readAllRecords(&ok);
     if (!ok && !currentStorePath().empty()) {

@@ -18,6 +18,10 @@ namespace kuvona {
 // programFile("Danhao.edb").
 std::string savedStorePath();
 
+// Makes Danhao.edb the current store, waiting up to kStoreLockWaitMs for a change another instance
+// is making; false when it cannot be opened (it may already be open, and then stays current).
+bool openSavedStore();
+
 // Rebuilds the list from the store, read in one pass, and closes the store. A missing or broken
 // file gives an empty list; a file that cannot be read (held by another instance beyond the wait)
 // leaves the rows as they were.

@@ -192,7 +192,7 @@ void onSavedListColumnClick(std::int32_t column)
     // The records are sorted as they are in the file now, not as the list showed them: a record
     // another instance saved meanwhile is kept, one it deleted stays deleted. Whole records move,
     // so each keeps its serial and any bytes behind its texts.
-    openStore(savedStorePath());
+    openSavedStore();
     const SavedChange result =
         changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
             const std::size_t field = column == 0 ? f.number : column == 1 ? f.company : f.remark;

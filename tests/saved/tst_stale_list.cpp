@@ -9,9 +9,12 @@
 #include <QWindow>
 #include <functional>
 
+#include "lock_holder.h"
+#include "platform/check_list_box.h"
 #include "platform/ui_text.h"
 #include "saved/drag.h"
 #include "saved/number_windows.h"
+#include "saved/saved_commands.h"
 #include "saved/saved_list.h"
 #include "saved/sort.h"
 #include "saved_window_fixture.h"
@@ -92,6 +95,8 @@ private slots:
     void commandAfterOtherInstance_data();
     void commandAfterOtherInstance();
     void savesDuringDragsAreKept();
+    void commandWhileOtherInstanceHoldsTheFile_data();
+    void commandWhileOtherInstanceHoldsTheFile();
 };
 
 void TestStaleList::initTestCase()
@@ -233,6 +238,63 @@ void TestStaleList::savesDuringDragsAreKept()
     QCOMPARE(numbers.mid(0, 5).join(' '), QStringLiteral("R2 R3 R4 R5 R1"));
     QCOMPARE(recordList(readBytes(saved.storePath())).substr(0, 29),
              std::string("35:R2 36:R3 37:R4 38:R5 34:R1"));
+}
+
+void TestStaleList::commandWhileOtherInstanceHoldsTheFile_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("releaseAfterMs"); // -1: held beyond the command's wait
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<QString>("message");
+    const QString unchanged = QStringLiteral("34:R1 35:R2 36:R3 37:R4 38:R5");
+    // clang-format off
+    QTest::newRow("auto-save waits")  << "auto-save" << 300 << "34:R1 35:R2 36:R3 37:R4 38:R5 39:NEW" << "";
+    QTest::newRow("delete waits")     << "delete"    << 300 << "34:R1 35:R2 37:R4 38:R5"  << "删除成功！";
+    QTest::newRow("sort waits")       << "sort"      << 300 << "38:R5 37:R4 36:R3 35:R2 34:R1" << "";
+    QTest::newRow("drag waits")       << "drag"      << 300 << "35:R2 36:R3 34:R1 37:R4 38:R5" << "";
+    QTest::newRow("auto-save fails")  << "auto-save" << -1  << unchanged << "单号保存失败！";
+    QTest::newRow("sort fails")       << "sort"      << -1  << unchanged << "保存排序失败！";
+    QTest::newRow("drag fails")       << "drag"      << -1  << unchanged << "保存拖动失败！";
+    // clang-format on
+}
+
+void TestStaleList::commandWhileOtherInstanceHoldsTheFile()
+{
+    // Another instance holds the whole file for a moment (its own change), or for longer than a
+    // command waits.
+    QFETCH(QString, command);
+    QFETCH(int, releaseAfterMs);
+    QFETCH(QString, records);
+    QFETCH(QString, message);
+    SavedWindow saved(kFive);
+    QVERIFY(saved.ready());
+    ReportListView& list = saved.list();
+    const MainControls& c = mainControls();
+    listSetCurrentSelection(list, 2);
+    c.number->setText(QStringLiteral("NEW"));
+    LockHolder holder(saved.storePath(), 0, 0, releaseAfterMs);
+    QVERIFY(holder.ok());
+    if (command == QLatin1String("auto-save"))
+        autoSaveNumber();
+    else if (command == QLatin1String("delete"))
+        QTest::keyClick(&list, Qt::Key_Delete);
+    else if (command == QLatin1String("sort"))
+        clickHeader(list, 0);
+    else
+        dragRow(list, 0, 2);
+    QCOMPARE(QString::fromStdString(recordList(readBytes(saved.storePath()))), records);
+    const auto boxes = boxesAfterTheQuestion();
+    if (message.isEmpty()) {
+        QVERIFY(boxes.empty());
+        QCOMPARE(listRowCount(list), static_cast<int>(records.split(' ').size()));
+    } else {
+        QCOMPARE(boxes.size(), std::size_t(1));
+        QCOMPARE(boxes[0].text, fromQString(message));
+        if (releaseAfterMs < 0) {
+            QCOMPARE(boxes[0].title, gbk("提示"));
+            QCOMPARE(boxes[0].kind, 48);
+        }
+    }
 }
 
 QTEST_MAIN(TestStaleList)
