@@ -184,6 +184,7 @@ void EditNumberWindow::fillEditNumberWindow()
     if (at < 0)
         return; // nothing to read: the boxes stay empty and the save reports it
     goToRecord(static_cast<std::int32_t>(at) + 1);
+    m_filled = true;
     const StoredRecord& record = records[static_cast<std::size_t>(at)];
     m_number->setText(toQString(record.texts[fields->number]));
     m_remark->setPlainText(remarkForBox(record.texts[fields->remark]));
@@ -219,6 +220,9 @@ void EditNumberWindow::saveEditedNumber()
                   const std::ptrdiff_t at = m_shown ? findSavedRecord(records, f, *m_shown) : -1;
                   if (at < 0)
                       return SavedChange::Stale;
+                  // Boxes that could not be filled would write empty texts over the record.
+                  if (!m_filled)
+                      return SavedChange::Failed;
                   return goToRecord(static_cast<std::int32_t>(at) + 1) &&
                                  modifyRecord(savedValues(f, number, company, remark))
                              ? SavedChange::Done

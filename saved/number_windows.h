@@ -93,6 +93,7 @@ public:
 
 private:
     std::optional<SavedRow> m_shown;
+    bool m_filled = false;
 };
 
 // Open the windows modally; return when they have been closed.

@@ -96,6 +96,7 @@ private slots:
     void commandOnFailingDisk_data();
     void commandOnFailingDisk();
     void templateOnFailingDisk();
+    void editWindowThatCouldNotRead();
 };
 
 void TestCommandFaults::initTestCase()
@@ -269,6 +270,47 @@ void TestCommandFaults::templateOnFailingDisk()
         }
     }
     qInfo("fault points swept: %s", qPrintable(sweptPoints.join(QStringLiteral(", "))));
+}
+
+void TestCommandFaults::editWindowThatCouldNotRead()
+{
+    // A read that fails while the edit window fills its boxes: saving the window must not write
+    // the empty boxes over the record.
+    SavedWindow saved(kFive);
+    QVERIFY(saved.ready());
+    const std::string original = storeBytes(kFive);
+    const std::string edited = "34:R1|C1|M1 35:R2|C2|M2 36:E|C3|M3 37:R4|C4|M4 38:R5|C5|M5 next:39";
+    for (int n = 1;; ++n) {
+        writeBytes(saved.storePath(), original);
+        reloadSavedList();
+        messageBoxSeam::clear();
+        messageBoxSeam::setAutoAnswer(true);
+        editRecordNo = 3;
+        bool fired = false;
+        std::unique_ptr<EditNumberWindow> window;
+        {
+            FaultInjector injector(FaultKind::Read, n);
+            window = std::make_unique<EditNumberWindow>(&saved.window());
+            fired = injector.fired();
+        }
+        window->show();
+        window->numberEdit()->setText(QStringLiteral("E"));
+        QTest::mouseClick(window->okButton(), Qt::LeftButton);
+        window.reset();
+        closeStore();
+        const QString where = QStringLiteral("read #%1").arg(n);
+        const std::string state = stateOf(readBytes(saved.storePath()));
+        if (state == edited) {
+            QVERIFY2(shown(gbk("编辑成功！")), qPrintable(where));
+        } else {
+            QVERIFY2(state == stateOf(original), qPrintable(where + QStringLiteral(": ") + toQString(state)));
+            QVERIFY2(shown(gbk("编辑失败！")) && !anySuccessShown(), qPrintable(where));
+        }
+        if (!fired) {
+            QVERIFY2(state == edited, qPrintable(where));
+            break;
+        }
+    }
 }
 
 QTEST_MAIN(TestCommandFaults)
