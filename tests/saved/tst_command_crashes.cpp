@@ -124,10 +124,15 @@ Run makeRun(Kind kind, int count, std::mt19937& rng)
         break;
     case Edit: {
         const int edited = straddlingRow(count) >= 0 && rng() % 2 == 0 ? straddlingRow(count) : row;
-        run.command = "edit|" + std::to_string(edited) + "|E" + fresh + "|" + courier + "|改" + fresh;
+        // A remark long enough to reach past the page boundary of a straddling record, so that a
+        // write cut there shows in the text.
+        std::string remark = "改" + fresh;
+        while (remark.size() < 80)
+            remark += "-" + fresh;
+        run.command = "edit|" + std::to_string(edited) + "|E" + fresh + "|" + courier + "|" + remark;
         a.rows[std::size_t(edited)].number = "E" + fresh;
         a.rows[std::size_t(edited)].company = gbk(courier);
-        a.rows[std::size_t(edited)].remark = gbk("改" + fresh);
+        a.rows[std::size_t(edited)].remark = gbk(remark);
         break;
     }
     case Delete:
