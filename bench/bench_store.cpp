@@ -4,6 +4,11 @@
 //   read all  the three fields of every record by the one-cursor walk of the list reload
 //   purge     every second record marked deleted (SQLite: one DELETE of every second row)
 //   clear     all records
+//   rewrite   every record in reverse order by one replaceAllRecords, as the sort and drag do
+//
+// purge, clear and rewrite journal the bytes they change and sync the journal, the file and the
+// folder; their second argument 0 runs them with the syncs left out, in the same run, so that the
+// difference is what the syncs cost.
 //
 // SQLite keeps one table of three text columns. Its "nosync" variant (synchronous=OFF) matches what
 // the store promises: a change is in the file, in the operating system's cache, when the call
@@ -12,6 +17,7 @@
 // `bench_store --syscall-probe read|write N` does N readField or writeField calls on a small store
 // and nothing else, for counting system calls with strace (bench/store_syscalls.sh).
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -24,6 +30,8 @@
 
 #include "common/gbk.h"
 #include "saved/store.h"
+#include "saved/store_io.h"
+#include "tests/support/fault_injection.h"
 
 using namespace kuvona;
 
@@ -141,9 +149,42 @@ void BM_StoreReadAll(benchmark::State& state)
     setPerRecord(state, n);
 }
 
+// With state.range(1) == 0 the store's syncs are left out for the benchmark.
+class SyncChoice
+{
+public:
+    explicit SyncChoice(const benchmark::State& state)
+    {
+        if (state.range(1) == 0)
+            store_io::setFileOps(&test::fileOpsWithoutSyncs());
+    }
+    ~SyncChoice() { store_io::setFileOps(nullptr); }
+    SyncChoice(const SyncChoice&) = delete;
+    SyncChoice& operator=(const SyncChoice&) = delete;
+};
+
+void BM_StoreRewrite(benchmark::State& state)
+{
+    const std::int64_t n = state.range(0);
+    const SyncChoice sync(state);
+    const std::string path = workDir() + "/Danhao.edb";
+    writeBytes(path, storeImage(n, false));
+    for (auto _ : state) {
+        if (!openStore(path))
+            std::abort();
+        auto records = readAllRecords();
+        std::reverse(records.begin(), records.end());
+        if (!replaceAllRecords(records))
+            std::abort();
+        closeStore();
+    }
+    setPerRecord(state, n);
+}
+
 void BM_StorePurgeHalf(benchmark::State& state)
 {
     const std::int64_t n = state.range(0);
+    const SyncChoice sync(state);
     const std::string path = workDir() + "/Danhao.edb";
     for (auto _ : state) {
         state.PauseTiming();
@@ -159,6 +200,7 @@ void BM_StorePurgeHalf(benchmark::State& state)
 void BM_StoreClear(benchmark::State& state)
 {
     const std::int64_t n = state.range(0);
+    const SyncChoice sync(state);
     const std::string path = workDir() + "/Danhao.edb";
     for (auto _ : state) {
         state.PauseTiming();
@@ -298,14 +340,33 @@ BENCHMARK(BM_SqliteAppend)
     ->UseRealTime();
 BENCHMARK(BM_StoreReadAll)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SqliteReadAll)->Args({1000, 0})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StorePurgeHalf)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StorePurgeHalf)
+    ->Args({1000, 1})
+    ->Args({1000, 0})
+    ->Args({100000, 1})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_StoreRewrite)
+    ->Args({1000, 1})
+    ->Args({1000, 0})
+    ->Args({10000, 1})
+    ->Args({10000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_SqlitePurgeHalf)
     ->Args({1000, 0})
     ->Args({100000, 0})
     ->Args({1000, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_StoreClear)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreClear)
+    ->Args({1000, 1})
+    ->Args({1000, 0})
+    ->Args({100000, 1})
+    ->Args({100000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_SqliteClear)
     ->Args({1000, 0})
     ->Args({100000, 0})
@@ -346,7 +407,8 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     const std::string dir = workDir();
-    for (const char* f : {"/Danhao.edb", "/image.edb", "/saved.db", "/image.db", "/saved.db-journal"})
+    for (const char* f :
+         {"/Danhao.edb", "/Danhao.edb-journal", "/image.edb", "/saved.db", "/image.db", "/saved.db-journal"})
         ::unlink((dir + f).c_str());
     ::rmdir(dir.c_str());
     return 0;

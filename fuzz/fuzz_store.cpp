@@ -1,12 +1,16 @@
 // Opens arbitrary bytes as a store and runs the operations the input chooses.
 //
-// Input: FILE SCRIPT k, where the last byte k is the length of SCRIPT and everything before SCRIPT
-// is written as the store file. Each script byte picks an operation; some take the next bytes as
-// arguments.
+// Input: FILE JOURNAL SCRIPT j0 j1 k, where the last byte k is the length of SCRIPT, j0 + 256 * j1
+// the length of JOURNAL (the low 15 bits; with the top bit set the harness seals JOURNAL with the
+// checksum it needs to count as a complete journal, so that rollbacks of arbitrary segments are
+// reached), and everything before JOURNAL is written as the store file. JOURNAL, when not empty, is
+// written beside it as its rollback journal. Each script byte picks an operation; some take the
+// next bytes as arguments.
 //
 // Beyond the sanitizers, it checks what must hold for any file:
-//  - openStore and the read-only inspection agree on whether the bytes are a store;
-//  - a refused file is left exactly as it was;
+//  - without a complete journal, openStore and the read-only inspection agree on whether the bytes
+//    are a store, and a refused file is left exactly as it was;
+//  - an open, whatever it decides, leaves no journal behind unless the rollback failed;
 //  - after every operation the file is dataStart + storedRecordCount * recordLength bytes long and the
 //    current record lies in -1 .. count;
 //  - what the operations leave still opens as a store.
@@ -26,7 +30,9 @@
 #include "common/gbk.h"
 #include "saved/store.h"
 #include "saved/store_format.h"
+#include "saved/store_journal.h"
 #include "saved/store_snapshot.h"
+#include "tests/support/fault_injection.h"
 
 using namespace kuvona;
 
@@ -58,6 +64,7 @@ const std::string& storePath()
     }();
     static const bool cleanup = (std::atexit([] {
                                      ::unlink(path.c_str());
+                                     ::unlink(journalPathFor(path).c_str());
                                      ::rmdir(path.substr(0, path.rfind('/')).c_str());
                                  }),
                                  true);
@@ -124,24 +131,54 @@ void checkInvariants(const StoreSnapshot& shape)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool once = (setFatalHandler(throwingHandler), true);
+    // The syncs change nothing a later read sees, and cost most of the time of every change.
+    static const bool once =
+        (setFatalHandler(throwingHandler), store_io::setFileOps(&test::fileOpsWithoutSyncs()), true);
     (void)once;
-    if (size == 0)
+    if (size < 3)
         return 0;
-    const std::size_t scriptSize = std::min<std::size_t>(data[size - 1], size - 1);
-    const std::size_t fileSize = size - 1 - scriptSize;
+    const std::size_t scriptSize = std::min<std::size_t>(data[size - 1], size - 3);
+    const unsigned journalField = data[size - 3] | (unsigned(data[size - 2]) << 8);
+    const std::size_t journalSize = std::min<std::size_t>(journalField & 0x7FFF, size - 3 - scriptSize);
+    const std::size_t fileSize = size - 3 - scriptSize - journalSize;
     const std::string& path = storePath();
+    const std::string journalPath = journalPathFor(path);
     closeStore();
     writeFile(path, data, fileSize);
+    ::unlink(journalPath.c_str());
+    if (journalSize > 0) {
+        std::string journal(reinterpret_cast<const char*>(data + fileSize), journalSize);
+        if (journalField & 0x8000) {
+            // The magic, then the bytes as they come, then the checksum a complete journal ends with.
+            journal.replace(0, std::min<std::size_t>(8, journal.size()), store_journal::kMagic, 8);
+            std::uint64_t h = 0xcbf29ce484222325ULL;
+            for (unsigned char c : journal)
+                h = (h ^ c) * 0x100000001b3ULL;
+            for (int i = 0; i < 8; ++i)
+                journal += char((h >> (8 * i)) & 0xFF);
+        }
+        writeFile(journalPath, reinterpret_cast<const std::uint8_t*>(journal.data()), journal.size());
+    }
+    const bool hot = store_journal::inspect(journalPath) == store_journal::State::Hot;
 
     StoreSnapshot shape;
     std::string reason;
     const bool inspected = readStoreSnapshot(path, false, shape, reason);
     const bool opened = openStore(path);
-    FUZZ_CHECK(opened == inspected);
-    if (!opened) {
-        FUZZ_CHECK(readFile(path) == std::string(reinterpret_cast<const char*>(data), fileSize));
-        return 0;
+    FUZZ_CHECK(::access(journalPath.c_str(), F_OK) != 0);
+    if (!hot) {
+        FUZZ_CHECK(opened == inspected);
+        if (!opened) {
+            FUZZ_CHECK(readFile(path) == std::string(reinterpret_cast<const char*>(data), fileSize));
+            return 0;
+        }
+    } else {
+        // What the rollback left is judged afresh.
+        closeStore();
+        const bool rolledBack = readStoreSnapshot(path, false, shape, reason);
+        FUZZ_CHECK(rolledBack == opened);
+        if (!opened || !openStore(path))
+            return 0;
     }
     checkInvariants(shape);
 

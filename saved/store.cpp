@@ -63,7 +63,6 @@ using Bytes = std::vector<unsigned char>;
 using store_io::readExactly;
 using store_io::writeExactly;
 
-constexpr int kLockRetryMs = 2000;
 // appendRecord builds its record in memory; a header claiming larger records is not this program's.
 constexpr std::int64_t kMaxComposedRecord = 1 << 20;
 
@@ -157,14 +156,27 @@ private:
     FileLocks::Result m_result;
 };
 
-// Runs `attempt` until it stops reporting a lock held by another process, for up to kLockRetryMs,
+enum class Attempt
+{
+    Done,
+    Busy, // a lock held by another process
+    Failed,
+};
+
+Attempt fromLock(FileLocks::Result r)
+{
+    return r == FileLocks::Result::Conflict ? Attempt::Busy : Attempt::Failed;
+}
+
+// Runs `attempt` until it stops reporting a lock held by another process, for up to `waitMs`,
 // sleeping 20 to 39 ms in between, as recordCount always has.
-template <typename Attempt> auto retryWhileBusy(Attempt attempt)
+template <typename Try> Attempt retryWhileBusy(Try attempt, int waitMs = kStoreLockWaitMs)
 {
     const auto start = tickCount();
     for (;;) {
-        auto result = attempt();
-        if (result != decltype(result)::Busy || tickCount() - start >= kLockRetryMs)
+        const Attempt result = attempt();
+        if (result != Attempt::Busy ||
+            tickCount() - start >= static_cast<unsigned long long>(std::max(0, waitMs)))
             return result;
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + tickCount() % 20));
     }
@@ -285,7 +297,7 @@ bool loadAndRepair(Store& s)
 
 } // namespace
 
-bool openStore(const std::string& path)
+bool openStore(const std::string& path, int waitMs)
 {
     if (path.empty())
         return false;
@@ -306,11 +318,17 @@ bool openStore(const std::string& path)
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    {
-        WholeFileLock whole(store->locks);
-        if (!whole.granted() || !store_journal::recover(fd, store->journalPath) || !loadAndRepair(*store))
-            return false;
-    }
+    const Attempt opened = retryWhileBusy(
+        [&] {
+            WholeFileLock whole(store->locks);
+            if (!whole.granted())
+                return fromLock(whole.result());
+            return store_journal::recover(fd, store->journalPath) && loadAndRepair(*store) ? Attempt::Done
+                                                                                           : Attempt::Failed;
+        },
+        waitMs);
+    if (opened != Attempt::Done)
+        return false;
     store->currentRecord = 0;
     store->id = ++g_lastStoreId;
     g_current = store.get();
@@ -327,18 +345,6 @@ void closeStore()
 }
 
 namespace {
-
-enum class Attempt
-{
-    Done,
-    Busy, // a lock held by another process
-    Failed,
-};
-
-Attempt fromLock(FileLocks::Result r)
-{
-    return r == FileLocks::Result::Conflict ? Attempt::Busy : Attempt::Failed;
-}
 
 // storedRecordCount as recordCount reads it; empty when it could not be read within the retry time.
 std::optional<std::int32_t> readRecordCount(Store& s)

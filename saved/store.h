@@ -33,6 +33,9 @@
 
 namespace kuvona {
 
+// How long the operations that wait for another process's lock wait.
+inline constexpr int kStoreLockWaitMs = 2000;
+
 // The 332-byte image of an empty store with the fields 单号 (20), 公司 (12) and 备注 (100); written
 // as Danhao.edb when the file is missing. Its first record gets the serial 34.
 extern const std::array<unsigned char, 332> storeTemplate;
@@ -45,8 +48,10 @@ extern const std::array<unsigned char, 332> storeTemplate;
 // when it cannot be). A header count above the whole records present, and a partial or surplus
 // record at the end, are repaired here, but only when the repair cuts at most one record's bytes; a
 // file that would lose more, or whose recordLength is far longer than its fields need, is refused
-// as not a store, and nothing is written to it.
-bool openStore(const std::string& path);
+// as not a store, and nothing is written to it. A lock held by another process fails the open at
+// once, or, with `waitMs`, after that many milliseconds of retrying (20 to 39 ms apart); a command
+// that must not lose its change, the auto-save say, passes kStoreLockWaitMs.
+bool openStore(const std::string& path, int waitMs = 0);
 
 // Closes the current store; afterwards no store is current. Writes nothing.
 void closeStore();

@@ -185,6 +185,16 @@ bool recover(int storeFd, const std::string& path)
     case State::Hot:
         break;
     }
+    // Every byte a change cut off is in the journal, so the original length never lies beyond both
+    // the file and the journal's segments; a journal claiming more is not one of this store's.
+    struct stat st;
+    if (::fstat(storeFd, &st) != 0)
+        return false;
+    std::int64_t reach = st.st_size;
+    for (const Segment& s : journal.segments)
+        reach = std::max(reach, s.offset + std::int64_t(s.bytes.size()));
+    if (journal.originalLength > reach)
+        return remove(path);
     for (const Segment& s : journal.segments)
         if (!store_io::writeExactly(storeFd, s.bytes.data(), std::int64_t(s.bytes.size()), s.offset))
             return false;

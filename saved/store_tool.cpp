@@ -16,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "common/gbk.h"
+#include "saved/file_lock.h"
 #include "saved/store.h"
 #include "saved/store_journal.h"
 #include "saved/store_snapshot.h"
@@ -47,9 +51,19 @@ int usage()
     return 2;
 }
 
-// A complete journal beside the file: what the next open would roll back. Empty when there is none.
+// A complete journal beside the file: what the next open would roll back. Empty when there is none,
+// and while another process holds the file: its journal then belongs to a change still running.
 std::string pendingRecovery(const std::string& path)
 {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    FileLocks locks(fd, true);
+    const bool held = locks.lockWholeFile() != FileLocks::Result::Granted;
+    locks.releaseAll();
+    ::close(fd);
+    if (held)
+        return {};
     store_journal::Journal journal;
     const std::string journalPath = journalPathFor(path);
     if (store_journal::inspect(journalPath, &journal) != store_journal::State::Hot)

@@ -292,8 +292,10 @@ void TestStoreChanges::changeScopeHoldsTheFile()
         QVERIFY(!stillHeld.ok());
         QVERIFY(purgeDeleted());
     }
-    LockHolder afterwards(path(), 16, 1, 0);
-    QVERIFY(afterwards.ok());
+    {
+        LockHolder afterwards(path(), 16, 1, 0);
+        QVERIFY(afterwards.ok());
+    }
 
     // Another instance's change: the scope waits for it, up to two seconds.
     {
@@ -340,6 +342,8 @@ void TestStoreChanges::leftJournal_data()
     flipped[200] ^= 1;
     const std::string outside = journalBytes(std::int64_t(p.original.size()),
                                              {{std::int64_t(p.original.size()) - 10, std::string(20, 'x')}});
+    const std::string longer =
+        journalBytes(std::int64_t(p.original.size()) + 1000000, {{0, p.original.substr(0, 112)}});
     // clang-format off
     QTest::newRow("hot: rolled back")              << qb(p.halfDone) << qb(p.journal)                          << qb(p.original);
     QTest::newRow("hot, file already cut")         << qb(p.halfDone.substr(0, 332 + 136 * 6)) << qb(p.journal) << qb(p.original);
@@ -348,6 +352,7 @@ void TestStoreChanges::leftJournal_data()
     QTest::newRow("cut short: deleted")            << qb(p.original) << qb(p.journal.substr(0, 300))           << qb(p.original);
     QTest::newRow("empty: deleted")                << qb(p.original) << QByteArray()                           << qb(p.original);
     QTest::newRow("segment past the end: deleted") << qb(p.original) << qb(outside)                            << qb(p.original);
+    QTest::newRow("claims a longer file: deleted") << qb(p.original) << qb(longer)                             << qb(p.original);
     // clang-format on
 }
 

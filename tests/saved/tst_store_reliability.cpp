@@ -4,10 +4,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include "common/gbk.h"
 #include "saved/store.h"
 #include "tests/saved/store_fixture.h"
+#include "tests/support/fault_injection.h"
 
 using namespace kuvona;
 using namespace kuvona::test;
@@ -169,6 +173,9 @@ private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
     void concurrentAppends();
     void killedWriters();
+    void killedRewrites_data();
+    void killedRewrites();
+    void concurrentAutoSaves();
 
 private:
     std::string path() const { return m_dir.filePath("Danhao.edb").toStdString(); }
@@ -402,6 +409,214 @@ void TestStoreReliability::killedWriters()
         "an interrupted purge left duplicated records %d times (%d records twice, none lost); "
         "torn field writes %d",
         before, after, purgeDuplicates, duplicateRecords, tornWrites);
+}
+
+void TestStoreReliability::killedRewrites_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("kills");
+    // clang-format off
+    QTest::newRow("purge, 3000 records")   << "purge"   << 3000 << 20;
+    QTest::newRow("purge, 300 records")    << "purge"   << 300  << 25;
+    QTest::newRow("clear, 3000 records")   << "clear"   << 3000 << 20;
+    QTest::newRow("reverse, 3000 records") << "reverse" << 3000 << 20;
+    QTest::newRow("reverse, 300 records")  << "reverse" << 300  << 25;
+    // clang-format on
+}
+
+// One multi-record change killed at random instants while it runs: each time, the next open must
+// find the records before it or after it, whole, each once.
+void TestStoreReliability::killedRewrites()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, records);
+    QFETCH(int, kills);
+    closeStore();
+
+    // Every third record marked, so that a purge moves records across the whole area.
+    std::string before = storeWithRecords(records);
+    std::vector<std::string> recs;
+    for (int i = 0; i < records; ++i) {
+        if (i % 3 == 1)
+            putInt32(before, 332 + 136 * std::size_t(i), -(34 + i));
+        recs.push_back(before.substr(332 + 136 * std::size_t(i), 136));
+    }
+    std::vector<std::string> kept;
+    if (operation == "purge")
+        std::copy_if(recs.begin(), recs.end(), std::back_inserter(kept),
+                     [](const std::string& r) { return getInt32(r, 0) > 0; });
+    else if (operation == "reverse")
+        kept.assign(recs.rbegin(), recs.rend());
+    std::string after = before.substr(0, 332);
+    for (const auto& r : kept)
+        after += r;
+    putInt32(after, 16, std::int32_t(kept.size()));
+
+    auto run = [&] {
+        if (operation == "purge")
+            return purgeDeleted();
+        if (operation == "clear")
+            return clearStore();
+        auto all = readAllRecords();
+        std::reverse(all.begin(), all.end());
+        return replaceAllRecords(all);
+    };
+
+    // A kill leaves the page cache as it was, so the syncs add nothing here but time; leaving them out
+    // lets the kills land more often inside the change.
+    store_io::setFileOps(&fileOpsWithoutSyncs());
+    // How long the change takes here, so that the kills spread over all of it.
+    writeFile(path(), before);
+    QVERIFY(openStore(path()));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(run());
+    const qint64 windowUs = std::max<qint64>(2000, timer.nsecsElapsed() / 1000 * 3 / 2);
+    closeStore();
+    QCOMPARE(readFile(path()), after);
+
+    std::mt19937 timing(4242u + unsigned(records));
+    const std::string journalPath = path() + "-journal";
+    int sawBefore = 0, sawAfter = 0, journalAtKill = 0, finished = 0, killsAtCalls = 0;
+    int pipeFd = -1; // the running child's reports
+    // Runs the change in a child that `killer` ends; afterwards the next open must find the old
+    // records or the new ones. False once the child finished without being killed.
+    auto killedRun = [&](const QString& where, auto setUp, auto killer) {
+        writeFile(path(), before);
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0)
+            return false;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(pipeFds[0]);
+            if (!openStore(path()) || !writeAll(pipeFds[1], "r", 1))
+                ::_exit(2);
+            setUp();
+            const bool ok = run();
+            store_io::setFileOps(&fileOpsWithoutSyncs());
+            writeAll(pipeFds[1], ok ? "d" : "F", 1);
+            for (;;)
+                ::pause();
+        }
+        ::close(pipeFds[1]);
+        char ready = 0;
+        const bool started = ::read(pipeFds[0], &ready, 1) == 1 && ready == 'r';
+        pipeFd = pipeFds[0];
+        killer();
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        const std::string reports = readAll(pipeFds[0]);
+        ::close(pipeFds[0]);
+        const bool done = reports == "d";
+        [&] {
+            QVERIFY2(started, qPrintable(where + ": the child did not start"));
+            QVERIFY2(reports.find('F') == std::string::npos, qPrintable(where + ": the change failed"));
+            finished += done;
+            journalAtKill += ::access(journalPath.c_str(), F_OK) == 0;
+            QVERIFY2(openStore(path()), qPrintable(where + ": the file does not open"));
+            closeStore();
+            const std::string now = readFile(path());
+            QVERIFY2(::access(journalPath.c_str(), F_OK) != 0, qPrintable(where + ": journal left"));
+            if (now == after) {
+                ++sawAfter;
+                return;
+            }
+            QVERIFY2(!done, qPrintable(where + ": a finished change was lost"));
+            QVERIFY2(now == before,
+                     qPrintable(where + ": the file holds neither the old records nor the new"));
+            ++sawBefore;
+        }();
+        return !done;
+    };
+
+    // Killed at random instants over the whole change.
+    for (int kill = 0; kill < kills; ++kill) {
+        killedRun(
+            QString("%1, kill %2").arg(operation).arg(kill), [] {},
+            [&] { ::usleep(useconds_t(timing() % std::uint64_t(windowUs))); });
+        if (QTest::currentTestFailed())
+            return;
+    }
+    // Killed at each of its writes (before it, or with half its bytes written), truncations, syncs
+    // and deletions in turn: every step of the commit.
+    const std::pair<FaultKind, FaultMode> points[] = {
+        {FaultKind::Write, FaultMode::Kill},    {FaultKind::Write, FaultMode::KillMidWrite},
+        {FaultKind::Truncate, FaultMode::Kill}, {FaultKind::Sync, FaultMode::Kill},
+        {FaultKind::Unlink, FaultMode::Kill},
+    };
+    for (auto [kind, mode] : points) {
+        for (int n = 1;; ++n) {
+            const QString where =
+                QString("%1, killed at %2 call %3").arg(operation).arg(faultKindName(kind)).arg(n);
+            const bool killed = killedRun(
+                where,
+                [kind, mode, n] {
+                    static std::unique_ptr<FaultInjector> injector;
+                    injector = std::make_unique<FaultInjector>(kind, n, mode);
+                },
+                [&] {
+                    // Until the child reports the change done, or dies at the chosen call.
+                    struct pollfd child = {pipeFd, POLLIN, 0};
+                    ::poll(&child, 1, 30000);
+                });
+            if (QTest::currentTestFailed())
+                return;
+            if (!killed)
+                break;
+            ++killsAtCalls;
+        }
+    }
+    store_io::setFileOps(nullptr);
+    qInfo("crash: %s of %d records (%lld us here) killed %d times at random and %d times at its file calls: "
+          "old records found %d times, new %d (%d reported done); a journal was left to roll back %d times",
+          qPrintable(operation), records, windowUs * 2 / 3, kills, killsAtCalls, sawBefore, sawAfter,
+          finished, journalAtKill);
+    // The kills must land inside the change, not only before or after it.
+    QVERIFY(journalAtKill > 0);
+}
+
+// Instances saving numbers at the same moment, each save a command of its own (open, append,
+// close) that gives up after its lock wait: no number may be lost or saved twice.
+void TestStoreReliability::concurrentAutoSaves()
+{
+    constexpr int kProcesses = 4;
+    constexpr int kSaves = 40;
+    closeStore();
+    writeFile(path(), templateBytes());
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            int lost = 0;
+            for (int i = 0; i < kSaves; ++i) {
+                const std::string tag = "P" + std::to_string(p) + "-" + std::to_string(i);
+                const bool saved =
+                    openStore(path(), kStoreLockWaitMs) && appendRecord({tag, "C" + std::to_string(p), tag});
+                closeStore();
+                lost += !saved;
+            }
+            ::_exit(lost);
+        }
+        children.push_back(pid);
+    }
+    int lost = 0;
+    for (pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        lost += WEXITSTATUS(status);
+    }
+    QCOMPARE(lost, 0);
+    const Model m = readModel(path());
+    QCOMPARE(int(m.recs.size()), kProcesses * kSaves);
+    std::set<std::string> tags;
+    for (const Rec& r : m.recs) {
+        QCOMPARE(r.fields[2], r.fields[0]);
+        tags.insert(r.fields[0]);
+    }
+    QCOMPARE(int(tags.size()), kProcesses * kSaves);
 }
 
 QTEST_GUILESS_MAIN(TestStoreReliability)

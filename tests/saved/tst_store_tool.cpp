@@ -204,6 +204,14 @@ void TestStoreTool::pendingRecovery()
     // Nothing is rolled back by the tool.
     QCOMPARE(readFile(path.toStdString()), p.halfDone);
     QCOMPARE(readFile(journalPath), p.journal);
+    {
+        // While the change is still running in another process, its journal is no pending recovery.
+        LockHolder writer(path.toStdString(), 0, 0x7FFFFFFF);
+        QVERIFY(writer.ok());
+        const Run running = runTool({"check", path});
+        QCOMPARE(running.exitCode, 1);
+        QVERIFY2(running.out.contains("locked by another process"), qPrintable(running.out));
+    }
 
     // A journal cut short never reached the file: the file is judged as it is.
     writeFile(path.toStdString(), p.original);

@@ -6,12 +6,15 @@
 // next write finds the disk full). One injector at a time; the destructor puts the system's
 // operations back.
 //
+// Kill and KillMidWrite end the process instead, for crash tests that run the operation in a child.
+//
 // A sweep runs an operation once per fault point: with failAt = 1, 2, ... until the injector
 // reports that the operation made fewer calls of that kind than failAt (fired() false).
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 
 #include "saved/store_io.h"
 
@@ -29,10 +32,26 @@ enum class FaultKind
 
 enum class FaultMode
 {
-    IoError,   // EIO
-    DiskFull,  // ENOSPC
-    ShortWrite // a write stores half its bytes, the next one fails with ENOSPC
+    IoError,     // EIO
+    DiskFull,    // ENOSPC
+    ShortWrite,  // a write stores half its bytes, the next one fails with ENOSPC
+    Kill,        // the process dies by SIGKILL at that call, before it is made
+    KillMidWrite // a write stores half its bytes, then the process dies by SIGKILL
 };
+
+// The system's operations with every sync left out: for benchmarks that measure what the syncs cost,
+// and for tests that kill processes, which page-cache contents survive anyway.
+inline const store_io::FileOps& fileOpsWithoutSyncs()
+{
+    static const store_io::FileOps ops = [] {
+        store_io::FileOps o = store_io::systemFileOps();
+        o.fsync = [](int) {
+            return 0;
+        };
+        return o;
+    }();
+    return ops;
+}
 
 inline const char* faultKindName(FaultKind kind)
 {
@@ -82,6 +101,8 @@ private:
         if (kind != m_kind || n != m_failAt)
             return false;
         m_fired = true;
+        if (m_mode == FaultMode::Kill)
+            ::raise(SIGKILL);
         errno = m_mode == FaultMode::IoError ? EIO : ENOSPC;
         return true;
     }
@@ -98,6 +119,10 @@ private:
                 FaultInjector& self = *active();
                 if (!self.failNow(FaultKind::Write))
                     return store_io::systemFileOps().pwrite(fd, buffer, length, position);
+                if (self.m_mode == FaultMode::KillMidWrite) {
+                    store_io::systemFileOps().pwrite(fd, buffer, length / 2, position);
+                    ::raise(SIGKILL);
+                }
                 if (self.m_mode != FaultMode::ShortWrite || length < 2)
                     return -1;
                 self.m_diskFullNext = true;
