@@ -54,7 +54,7 @@ int ReportListModel::appendRow(const QString& label)
 {
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
-    m_rows.push_back(Row{{label}, 0});
+    m_rows.push_back(Row{{label}, 0, 0});
     endInsertRows();
     return row;
 }
@@ -101,13 +101,20 @@ void ReportListModel::setValue(int row, std::int32_t value)
         m_rows[static_cast<std::size_t>(row)].value = value;
 }
 
-void ReportListModel::resetRows(std::vector<std::vector<QString>> rows)
+std::int32_t ReportListModel::tag(int row) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return 0;
+    return m_rows[static_cast<std::size_t>(row)].tag;
+}
+
+void ReportListModel::resetRows(std::vector<std::vector<QString>> rows, const std::vector<std::int32_t>& tags)
 {
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(rows.size());
-    for (auto& cells : rows)
-        m_rows.push_back(Row{std::move(cells), 0});
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        m_rows.push_back(Row{std::move(rows[i]), 0, i < tags.size() ? tags[i] : 0});
     endResetModel();
 }
 

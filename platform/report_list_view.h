@@ -1,7 +1,9 @@
 #pragma once
 
 // A report-style list: column headers that can be clicked and show an image, whole-row single
-// selection, grid lines, and a 32-bit value kept with each row.
+// selection, grid lines, and a 32-bit value kept with each row. Each row also carries a tag for its
+// owner (the saved list keeps the record a row stands for there), apart from the value, which the
+// column sort takes over.
 //
 // It reports the events the commands bind to, in the order the commands expect: mouse and key
 // events before the list handles them, the left click after the list has updated its selection.
@@ -34,8 +36,11 @@ public:
     void setCell(int row, int column, const QString& text);
     std::int32_t value(int row) const;
     void setValue(int row, std::int32_t value);
-    // Replaces every row at once; far cheaper than appending one by one for a long list.
-    void resetRows(std::vector<std::vector<QString>> rows);
+    // 0 for a row that was never tagged or is out of range.
+    std::int32_t tag(int row) const;
+    // Replaces every row at once; far cheaper than appending one by one for a long list. Row i gets
+    // tags[i] when given, else 0.
+    void resetRows(std::vector<std::vector<QString>> rows, const std::vector<std::int32_t>& tags = {});
     // Reorders the rows as the platform's sort with a comparison callback does: `compare` gets the
     // values of two rows and returns a negative number when the first goes before the second. Rows
     // that compare equal keep their order; the selection and the current row move with their rows.
@@ -51,6 +56,7 @@ private:
     {
         std::vector<QString> cells;
         std::int32_t value = 0;
+        std::int32_t tag = 0;
     };
     QStringList m_titles;
     std::vector<int> m_columnImages;

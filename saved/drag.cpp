@@ -1,11 +1,14 @@
 #include "saved/drag.h"
 
 #include <QString>
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "app/globals.h"
 #include "common/gbk.h"
 #include "common/listview.h"
+#include "platform/message_box.h"
 #include "platform/mouse.h"
 #include "platform/report_list_view.h"
 #include "saved/saved_list.h"
@@ -30,6 +33,34 @@ void copyRow(ReportListModel& model, int from, int to)
     for (int c = 0; c < model.columnCount(); ++c)
         model.setCell(to, c, model.cell(from, c));
     model.setValue(to, model.value(from));
+}
+
+// The store part of a drop: the dragged row's record moves to the place of the drop row's record,
+// both found by serial in the file as it is now, so that what another instance saved or deleted
+// meanwhile stays as it did. Whole records move: each keeps its serial. The list is reloaded.
+void saveDraggedRow(const SavedRow& dragged, const SavedRow& dropped)
+{
+    openStore(savedStorePath());
+    const SavedChange result =
+        changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
+            const std::ptrdiff_t from = findSavedRecord(records, f, dragged);
+            const std::ptrdiff_t to = findSavedRecord(records, f, dropped);
+            if (from < 0 || to < 0)
+                return SavedChange::Stale;
+            const auto begin = records.begin();
+            if (from < to)
+                std::rotate(begin + from, begin + from + 1, begin + to + 1);
+            else
+                std::rotate(begin + to, begin + from, begin + from + 1);
+            return replaceAllRecords(records) ? SavedChange::Done : SavedChange::Failed;
+        });
+    if (result == SavedChange::Stale) {
+        reportSavedListOutOfDate();
+        return;
+    }
+    reloadSavedList();
+    if (result == SavedChange::Failed)
+        messageBox(gbk("保存拖动失败！"), gbk("提示"), BoxWarningOk);
 }
 
 } // namespace
@@ -86,6 +117,8 @@ void onSavedListLeftButtonUp(int, int, int)
         endDrag(*list);
         return;
     }
+    const std::optional<SavedRow> dragged = savedRowAt(state.dragSource);
+    const std::optional<SavedRow> dropped = savedRowAt(state.dragTarget - 1);
     if (state.dragTarget > state.dragSource) {
         moveSavedRow(true);
         listSetCurrentSelection(*list, state.dragTarget - 1);
@@ -93,16 +126,7 @@ void onSavedListLeftButtonUp(int, int, int)
         moveSavedRow(false);
     }
     endDrag(*list);
-    openStore(savedStorePath());
-    clearStore();
-    for (int i = 1; i <= listRowCount(*list); ++i) {
-        appendBlankRecord();
-        writeField(gbk("单号"), listCellText(*list, i - 1, 0));
-        writeField(gbk("公司"), listCellText(*list, i - 1, 1));
-        writeField(gbk("备注"), listCellText(*list, i - 1, 2));
-    }
-    closeStore();
-    reloadSavedList();
+    saveDraggedRow(*dragged, *dropped);
 }
 
 void moveSavedRow(bool downward)

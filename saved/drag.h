@@ -2,8 +2,10 @@
 
 // Reordering the saved list 超级列表框1 by dragging a row with the left mouse button: while the
 // button is held the list shows the move pointer, highlights the row under the pointer and scrolls
-// along; on release the row moves to the last row the pointer passed over, Danhao.edb is rewritten
-// in the new order and the list is reloaded from it.
+// along; on release the row moves to the last row the pointer passed over, its record moves to the
+// place of that row's record in Danhao.edb (both found by serial in the file as it is then) and the
+// list is reloaded from it. When another instance has removed either record or changed its number,
+// nothing is moved and the user is told the list was out of date; a failed save is reported.
 
 #include <cstdint>
 

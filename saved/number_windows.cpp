@@ -146,13 +146,11 @@ void AddNumberWindow::addSavedNumber()
         return;
     }
     openStore(savedStorePath());
-    bool ok = false;
-    // Without the new record the writes would land on the current record and overwrite it.
-    if (appendBlankRecord()) {
-        writeField(gbk("单号"), trimBlanks(typed));
-        writeField(gbk("公司"), fromQString(m_carriers->currentText()));
-        ok = writeField(gbk("备注"), remarkForStore(m_remark->toPlainText()));
-    }
+    // One whole record in one write, so that another instance's save cannot land in it.
+    const auto fields = savedFields();
+    const bool ok =
+        fields && appendRecord(savedValues(*fields, trimBlanks(typed), fromQString(m_carriers->currentText()),
+                                           remarkForStore(m_remark->toPlainText())));
     if (ok)
         messageBox(gbk("添加成功！"), gbk("添加成功"), BoxInfoOk);
     else
@@ -174,14 +172,22 @@ EditNumberWindow::EditNumberWindow(QWidget* parent)
 
 void EditNumberWindow::fillEditNumberWindow()
 {
+    // The row editRecordNo - 1 names the record by its serial: the file may have changed since the
+    // list was read.
+    m_shown = savedRowAt(editRecordNo - 1);
     // Left open: the save writes the record chosen here.
     openStore(savedStorePath());
-    goToRecord(editRecordNo);
-    if (!currentRecordIndex())
-        return; // no store to read: the boxes stay empty and the save reports the failure
-    m_number->setText(toQString(readField(gbk("单号"))));
-    m_remark->setPlainText(remarkForBox(readField(gbk("备注"))));
-    const std::string carrier = readSavedTextField("公司");
+    bool ok = false;
+    const std::vector<StoredRecord> records = readAllRecords(&ok);
+    const auto fields = savedFields();
+    const std::ptrdiff_t at = m_shown && fields ? findSavedRecord(records, *fields, *m_shown) : -1;
+    if (at < 0)
+        return; // nothing to read: the boxes stay empty and the save reports it
+    goToRecord(static_cast<std::int32_t>(at) + 1);
+    const StoredRecord& record = records[static_cast<std::size_t>(at)];
+    m_number->setText(toQString(record.texts[fields->number]));
+    m_remark->setPlainText(remarkForBox(record.texts[fields->remark]));
+    const std::string carrier = record.texts[fields->company];
     const QString stored = toQString(carrier);
     int match = -1;
     for (int i = 0; i < m_carriers->count() && match < 0 && !carrier.empty(); ++i) {
@@ -201,9 +207,29 @@ void EditNumberWindow::fillEditNumberWindow()
 
 void EditNumberWindow::saveEditedNumber()
 {
-    const bool ok = modifyRecord({fromQString(m_number->text()), fromQString(m_carriers->currentText()),
-                                  remarkForStore(m_remark->toPlainText())});
-    if (ok) {
+    const std::string number = fromQString(m_number->text());
+    const std::string company = fromQString(m_carriers->currentText());
+    const std::string remark = remarkForStore(m_remark->toPlainText());
+    // Checked again under the lock: another instance may have deleted or changed the record while
+    // the window was open. The store is the one the window opened; without it the save fails.
+    const SavedChange result =
+        currentStorePath().empty()
+            ? SavedChange::Failed
+            : changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
+                  const std::ptrdiff_t at = m_shown ? findSavedRecord(records, f, *m_shown) : -1;
+                  if (at < 0)
+                      return SavedChange::Stale;
+                  return goToRecord(static_cast<std::int32_t>(at) + 1) &&
+                                 modifyRecord(savedValues(f, number, company, remark))
+                             ? SavedChange::Done
+                             : SavedChange::Failed;
+              });
+    if (result == SavedChange::Stale) {
+        reject();
+        reportSavedListOutOfDate();
+        return;
+    }
+    if (result == SavedChange::Done) {
         accept();
         messageBox(gbk("编辑成功！"), gbk("编辑成功"), BoxInfoOk);
     } else {

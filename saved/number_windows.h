@@ -6,6 +6,9 @@
 #include <QDialog>
 #include <QStringList>
 #include <QValidator>
+#include <optional>
+
+#include "saved/saved_list.h"
 
 class QComboBox;
 class QLineEdit;
@@ -72,8 +75,8 @@ public:
     void addSavedNumber();
 };
 
-// 编辑快递单号: opens the store on record editRecordNo when created and leaves it open for the
-// save, which works on that record.
+// 编辑快递单号: opens the store on the record that row editRecordNo - 1 of the saved list stands for
+// when created, and leaves it open for the save, which works on that record.
 class EditNumberWindow : public NumberWindow
 {
     Q_OBJECT
@@ -84,8 +87,12 @@ public:
     // The created step: fills the boxes from record editRecordNo.
     void fillEditNumberWindow();
     // 编辑按钮: writes the boxes over the record, the number exactly as typed; closes the window
-    // on success; reloads the saved list either way.
+    // on success; reloads the saved list either way. When the record is no longer the one the row
+    // showed, it writes nothing, closes the window and says the list was out of date.
     void saveEditedNumber();
+
+private:
+    std::optional<SavedRow> m_shown;
 };
 
 // Open the windows modally; return when they have been closed.

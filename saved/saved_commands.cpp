@@ -37,15 +37,16 @@ void autoSaveNumber()
     if (listFindRowByPrefix(*c.savedList, number) >= 0)
         return;
     openStore(savedStorePath());
-    // Without the new record the writes would land on whatever record is current and overwrite a
-    // saved number.
-    if (appendBlankRecord()) {
-        writeField(gbk("单号"), trimBlanks(number));
-        writeField(gbk("公司"), highlightedCarrierName(*c.carriers));
-    }
+    // One whole record in one write: another instance saving at the same moment waits for it instead
+    // of the two writing into one record.
+    const auto fields = savedFields();
+    const bool saved = fields && appendRecord(savedValues(*fields, trimBlanks(number),
+                                                          highlightedCarrierName(*c.carriers), {}));
     reloadSavedList();
     listSetColumnWidth(*c.savedList, 2, 120);
     listSetColumnWidth(*c.savedList, 1, 60);
+    if (!saved)
+        messageBox(gbk("单号保存失败！"), gbk("提示"), BoxWarningOk);
 }
 
 void deleteSavedNumber()
@@ -59,15 +60,26 @@ void deleteSavedNumber()
         messageBox(gbk("请选择想要删除的单号"), gbk("提示"), BoxWarningOk);
         return;
     }
+    // The record the user confirms is the one the row shows now, even if the list is reloaded while
+    // the question is open.
+    const std::optional<SavedRow> shown = savedRowAt(row);
     if (messageBox(gbk("您确认删除单号吗？"), gbk("删除提示"), BoxWarningOkCancel) != 0)
         return;
     openStore(savedStorePath());
     editRecordNo = row + 1;
-    // goToRecord clamps to the last record: a file that lost records behind the list's back must
-    // not cost the user a different number than the one selected.
-    const bool marked =
-        goToRecord(editRecordNo) && currentRecordIndex() == editRecordNo - 1 && deleteRecord();
-    if (marked && purgeDeleted()) {
+    const SavedChange result =
+        changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
+            const std::ptrdiff_t at = shown ? findSavedRecord(records, f, *shown) : -1;
+            if (at < 0)
+                return SavedChange::Stale;
+            records.erase(records.begin() + at);
+            // Records marked by an older deletion go with it, as a purge takes them.
+            std::erase_if(records, [](const StoredRecord& r) { return r.serial < 0; });
+            return replaceAllRecords(records) ? SavedChange::Done : SavedChange::Failed;
+        });
+    if (result == SavedChange::Stale) {
+        reportSavedListOutOfDate();
+    } else if (result == SavedChange::Done) {
         reloadSavedList();
         messageBox(gbk("删除成功！"), gbk("删除成功"), BoxInfoOk);
     } else {
@@ -80,7 +92,13 @@ void deleteAllSavedNumbers()
     openStore(savedStorePath());
     if (messageBox(gbk("是否清空数据库？"), gbk("全部删除提示"), BoxWarningOkCancel) != 0)
         return;
-    if (clearStore())
+    bool cleared = false;
+    {
+        // Waits for another instance's change instead of failing at once.
+        const StoreChange scope;
+        cleared = scope.ok() && clearStore();
+    }
+    if (cleared)
         messageBox(gbk("已全部删除！"), gbk("删除成功"), BoxInfoOk);
     else
         messageBox(gbk("全部删除失败！"), gbk("删除失败"), BoxInfoOk);

@@ -1,12 +1,15 @@
 #pragma once
 
-// The commands on the saved list 超级列表框1 and the query command's auto-save step. Each works on
-// the store through the row-to-record correspondence a reload leaves (row r is record r + 1).
+// The commands on the saved list 超级列表框1 and the query command's auto-save step. A command on a
+// row acts on the record the row was read from (its serial), checked under one lock of the whole
+// file: when another instance has removed that record or changed its number, the command changes nothing,
+// reloads the list and says that it was out of date.
 
 namespace kuvona {
 
 // The query command's step while 自动保存单号 is checked: saves 单号 with the highlighted courier
-// unless a saved number already begins with it (ignoring ASCII case), then reloads the list.
+// unless a saved number already begins with it (ignoring ASCII case), then reloads the list. A save
+// that fails is reported.
 void autoSaveNumber();
 
 // Asks, then deletes the record of the selected row and reloads. With no row selected it says so

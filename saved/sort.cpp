@@ -1,6 +1,7 @@
 #include "saved/sort.h"
 
 #include <QImage>
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "common/gbk.h"
 #include "common/listview.h"
 #include "common/text.h"
+#include "platform/message_box.h"
 #include "platform/report_list_view.h"
 #include "platform/text_compare.h"
 #include "saved/saved_list.h"
@@ -34,6 +36,19 @@ const SortKey& keyAt(std::intptr_t itemValue)
     if (static_cast<std::size_t>(itemValue) >= g_keys.size())
         fatalRuntimeError(1, gbk("数组成员引用下标超出定义范围"));
     return g_keys[static_cast<std::size_t>(itemValue)];
+}
+
+// The keys of `texts` in the running sort's mode, as the item values 0, 1, ... name them.
+void prepareKeys(const std::vector<std::string>& texts)
+{
+    const SortMode mode = sortState().sortMode;
+    g_keys.assign(texts.size(), SortKey{});
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        SortKey& key = g_keys[i];
+        key.text = sortKeyOf(texts[i], mode);
+        if (mode == SortMode::ByText)
+            key.linguistic.emplace(key.text);
+    }
 }
 
 int compareAscending(const std::string& k1, const std::string& k2, SortMode mode)
@@ -112,15 +127,14 @@ void sortListByColumn(ReportListView& list, std::int32_t column, std::int32_t mo
     state.sortColumn = column;
     state.sortMode = sortModeOf(mode);
     const int rows = listRowCount(list);
-    g_keys.resize(static_cast<std::size_t>(rows));
     if (rows > 0) {
+        std::vector<std::string> texts;
+        texts.reserve(static_cast<std::size_t>(rows));
         for (int r = 0; r < rows; ++r) {
-            SortKey& key = g_keys[static_cast<std::size_t>(r)];
-            key.text = sortKeyOf(listCellText(list, r, state.sortColumn), state.sortMode);
-            if (state.sortMode == SortMode::ByText)
-                key.linguistic.emplace(key.text);
+            texts.push_back(listCellText(list, r, state.sortColumn));
             listSetItemValue(list, r, r);
         }
+        prepareKeys(texts);
         listSortItems(list, [](std::int32_t a, std::int32_t b) { return compareSortKeys(a, b, 0); });
         updateSortArrows(column);
     }
@@ -128,6 +142,20 @@ void sortListByColumn(ReportListView& list, std::int32_t column, std::int32_t mo
         autosizeColumns();
     g_keys.clear();
     g_keys.shrink_to_fit();
+}
+
+std::vector<std::size_t> sortedOrder(const std::vector<std::string>& texts)
+{
+    prepareKeys(texts);
+    std::vector<std::size_t> order(texts.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
+        return compareSortKeys(static_cast<std::intptr_t>(a), static_cast<std::intptr_t>(b), 0) < 0;
+    });
+    g_keys.clear();
+    g_keys.shrink_to_fit();
+    return order;
 }
 
 void updateSortArrows(std::int32_t column)
@@ -160,16 +188,34 @@ void onSavedListColumnClick(std::int32_t column)
     if (!list)
         return;
     sortListByColumn(*list, column, static_cast<std::int32_t>(SortMode::ByText), false);
-    // Row i - 1 stands for record i, so the records are rewritten in place in the new order.
+    const std::optional<SavedRow> selected = savedRowAt(listCurrentSelection(*list));
+    // The records are sorted as they are in the file now, not as the list showed them: a record
+    // another instance saved meanwhile is kept, one it deleted stays deleted. Whole records move,
+    // so each keeps its serial and any bytes behind its texts.
     openStore(savedStorePath());
-    const int rows = listRowCount(*list);
-    for (int i = 1; i <= rows; ++i) {
-        goToRecord(i);
-        writeField(gbk("单号"), listCellText(*list, i - 1, 0));
-        writeField(gbk("公司"), listCellText(*list, i - 1, 1));
-        writeField(gbk("备注"), listCellText(*list, i - 1, 2));
+    const SavedChange result =
+        changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
+            const std::size_t field = column == 0 ? f.number : column == 1 ? f.company : f.remark;
+            std::vector<std::string> texts;
+            texts.reserve(records.size());
+            for (const StoredRecord& r : records)
+                texts.push_back(r.texts[field]);
+            const std::vector<std::size_t> order = sortedOrder(texts);
+            std::vector<StoredRecord> sorted;
+            sorted.reserve(records.size());
+            for (std::size_t i : order)
+                sorted.push_back(std::move(records[i]));
+            return replaceAllRecords(sorted) ? SavedChange::Done : SavedChange::Failed;
+        });
+    if (result != SavedChange::Done) {
+        // The list keeps the order the user asked for; the file keeps its own.
+        closeStore();
+        messageBox(gbk("保存排序失败！"), gbk("提示"), BoxWarningOk);
+        return;
     }
-    closeStore();
+    reloadSavedList();
+    if (selected)
+        listSetCurrentSelection(*list, savedRowOfSerial(selected->serial));
 }
 
 } // namespace kuvona

@@ -2,11 +2,13 @@
 
 // The column sort of a report list: a click on a header sorts the rows by that column's text,
 // ascending and descending by turns, and marks the header with an arrow. The saved list then
-// writes its rows back into Danhao.edb in the new order.
+// sorts the records of Danhao.edb the same way.
 
 #include <QPixmap>
 #include <QPointer>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "saved/sort_keys.h"
@@ -40,6 +42,10 @@ void sortListByColumn(ReportListView& list, std::int32_t column, std::int32_t mo
 // are equal, in the running sort's mode and direction. `sortParameter` is not read.
 int compareSortKeys(std::intptr_t itemValue1, std::intptr_t itemValue2, std::intptr_t sortParameter);
 
+// The order (indexes into `texts`) the running sort's mode and direction give cell texts, equal ones
+// keeping theirs: the comparison sortListByColumn applies to the rows, for texts that are not in a list.
+std::vector<std::size_t> sortedOrder(const std::vector<std::string>& texts);
+
 // The same comparison on two key texts, for a mode and direction given explicitly.
 int compareSortKeyTexts(const std::string& key1, const std::string& key2, SortMode mode, bool ascending);
 
@@ -50,8 +56,9 @@ void updateSortArrows(std::int32_t column);
 // Fits every column of sortList to its content and title.
 void autosizeColumns();
 
-// Header click on 超级列表框1: sorts by the column as text and rewrites the records of Danhao.edb in
-// place in the new row order.
+// Header click on 超级列表框1: sorts the list by the column as text, then sorts the records of
+// Danhao.edb, as they are in the file at that moment, the same way (whole records, serials kept) and
+// reloads the list, the selection staying on its record. A failure to save the order is reported.
 void onSavedListColumnClick(std::int32_t column);
 
 } // namespace kuvona

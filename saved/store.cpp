@@ -868,6 +868,16 @@ std::int32_t fieldType(const std::string& fieldName)
     return f ? f->type : 0;
 }
 
+std::optional<std::size_t> fieldIndex(const std::string& fieldName)
+{
+    if (!g_current)
+        return std::nullopt;
+    const FieldDescriptor* f = g_current->findField(fieldName);
+    if (!f)
+        return std::nullopt;
+    return static_cast<std::size_t>(f - g_current->fields.data());
+}
+
 std::optional<std::int32_t> currentRecordIndex()
 {
     if (!g_current)

@@ -172,6 +172,10 @@ std::string journalPathFor(const std::string& path);
 // The type code of the named field of the current store; 0 without a store or such a field.
 std::int32_t fieldType(const std::string& fieldName);
 
+// Where the named field's text is in StoredRecord::texts (and its value in composeRecord's values);
+// empty without a store or such a field.
+std::optional<std::size_t> fieldIndex(const std::string& fieldName);
+
 // The 0-based current record index; empty when no store is current.
 std::optional<std::int32_t> currentRecordIndex();
 

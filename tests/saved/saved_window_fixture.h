@@ -54,6 +54,40 @@ inline std::string storeBytes(const std::vector<SavedRecord>& records, std::int3
     return bytes;
 }
 
+// The store file with `records` in this order, record i carrying serials[i].
+inline std::string storeBytes(const std::vector<SavedRecord>& records,
+                              const std::vector<std::int32_t>& serials, std::int32_t nextSerial)
+{
+    std::string bytes = storeBytes(records, 34, nextSerial);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        putInt32(bytes, 332 + 136 * i, serials[i]);
+    return bytes;
+}
+
+// The records of a store file of the program's layout as "serial:number" in file order, blank
+// separated ("34:A 36:C"), with "|company|remark" after each when `withTexts`. A file whose length
+// does not match its count reads as "<torn>".
+inline std::string recordList(const std::string& bytes, bool withTexts = false)
+{
+    if (bytes.size() < 332)
+        return "<short>";
+    const std::int32_t count = getInt32(bytes, 16);
+    if (count < 0 || bytes.size() != 332 + std::size_t(count) * 136)
+        return "<torn>";
+    const auto text = [&](std::size_t at, std::size_t width) {
+        const std::string field = bytes.substr(at, width);
+        return field.substr(0, field.find('\0'));
+    };
+    std::string out;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::size_t at = 332 + std::size_t(i) * 136;
+        out += (i ? " " : "") + std::to_string(getInt32(bytes, at)) + ":" + text(at + 4, 20);
+        if (withTexts)
+            out += "|" + text(at + 24, 12) + "|" + text(at + 36, 100);
+    }
+    return out;
+}
+
 inline std::string readBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

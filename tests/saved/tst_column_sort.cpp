@@ -10,6 +10,7 @@
 #include "platform/report_list_view.h"
 #include "platform/text_compare.h"
 #include "platform/ui_text.h"
+#include "saved/saved_list.h"
 #include "saved/sort.h"
 #include "saved_window_fixture.h"
 
@@ -118,9 +119,9 @@ void TestColumnSort::directionAndArrows()
     for (int c = 0; c < 3; ++c)
         QCOMPARE(listColumnImage(saved.list(), c), expectedImages[static_cast<std::size_t>(c)]);
     QCOMPARE(saved.column(0), g(numbers));
-    // The rows keep their texts together, and the records are rewritten in place: same serials, same
-    // count, the texts of row i - 1 in record i.
+    // The rows keep their texts together, and whole records move: each keeps its serial.
     std::vector<SavedRecord> rows;
+    std::vector<std::int32_t> serials;
     for (int r = 0; r < 3; ++r) {
         const SavedRecord row{listCellText(saved.list(), r, 0), listCellText(saved.list(), r, 1),
                               listCellText(saved.list(), r, 2)};
@@ -130,8 +131,9 @@ void TestColumnSort::directionAndArrows()
         QCOMPARE(row.company, original->company);
         QCOMPARE(row.remark, original->remark);
         rows.push_back(row);
+        serials.push_back(34 + static_cast<std::int32_t>(original - kThree.begin()));
     }
-    QCOMPARE(readBytes(saved.storePath()), storeBytes(rows));
+    QCOMPARE(readBytes(saved.storePath()), storeBytes(rows, serials, 37));
 }
 
 void TestColumnSort::emptyListOnlyFlips()
@@ -148,9 +150,11 @@ void TestColumnSort::emptyListOnlyFlips()
     QCOMPARE(readBytes(saved.storePath()), before);
     QVERIFY(!currentRecordIndex()); // opened and closed again
     // The next sort of a filled list ascends, since the direction flipped twice.
-    saved.list().listModel()->resetRows({{"b"}, {"a"}});
+    writeBytes(saved.storePath(), storeBytes({{"b", "", ""}, {"a", "", ""}}));
+    reloadSavedList();
     clickHeader(saved.list(), 0);
     QCOMPARE(saved.column(0), std::string("a b"));
+    QCOMPARE(recordList(readBytes(saved.storePath())), std::string("35:a 34:b"));
 }
 
 void TestColumnSort::storeOpenOrMissing_data()
@@ -181,7 +185,8 @@ void TestColumnSort::storeOpenOrMissing()
     if (missing)
         QVERIFY(!QFile::exists(QString::fromStdString(saved.storePath())));
     else
-        QCOMPARE(readBytes(saved.storePath()), storeBytes({kThree[1], kThree[0], kThree[2]}));
+        QCOMPARE(readBytes(saved.storePath()),
+                 storeBytes({kThree[1], kThree[0], kThree[2]}, {35, 34, 36}, 37));
 }
 
 void TestColumnSort::modes_data()
@@ -502,7 +507,7 @@ void TestColumnSort::damagedFieldsKeptBySort()
     SavedWindow saved(records);
     QVERIFY(saved.ready());
     clickHeader(saved.list(), 0);
-    QCOMPARE(readBytes(saved.storePath()), storeBytes({records[1], records[0]}));
+    QCOMPARE(readBytes(saved.storePath()), storeBytes({records[1], records[0]}, {35, 34}, 36));
 }
 
 QTEST_MAIN(TestColumnSort)

@@ -166,8 +166,11 @@ void TestDrag::dragCases()
     mouse.release();
 
     std::vector<SavedRecord> expected;
-    for (QChar c : order)
+    std::vector<std::int32_t> serials;
+    for (QChar c : order) {
         expected.push_back(recordNamed(c.toLatin1()));
+        serials.push_back(34 + (c.toLatin1() - 'A'));
+    }
     QCOMPARE(listRowCount(list), 4);
     for (int r = 0; r < 4; ++r) {
         QCOMPARE(listCellText(list, r, 0), expected[static_cast<std::size_t>(r)].number);
@@ -175,8 +178,8 @@ void TestDrag::dragCases()
         QCOMPARE(listCellText(list, r, 2), expected[static_cast<std::size_t>(r)].remark);
     }
     if (rewritten) {
-        // Cleared and appended anew in list order: new serials from the old next serial on.
-        QCOMPARE(readBytes(saved.storePath()), storeBytes(expected, 38));
+        // Whole records moved: each keeps its serial, the next serial stays.
+        QCOMPARE(readBytes(saved.storePath()), storeBytes(expected, serials, 38));
         QCOMPARE(listCurrentSelection(list), -1); // reloaded
         QCOMPARE(dragState().dragTarget, 0);
         QCOMPARE(dragState().dragSource, -1);
