@@ -223,10 +223,10 @@ KillPoint parseKillPoint(const std::string& spec)
 // -- The user's side of the main window.
 
 // Rows as the list shows them (GBK).
-std::vector<SavedRow> shownRows()
+std::vector<FileRow> shownRows()
 {
     ReportListView& list = *mainControls().savedList;
-    std::vector<SavedRow> rows;
+    std::vector<FileRow> rows;
     for (int r = 0; r < listRowCount(list); ++r)
         rows.push_back({0, listCellText(list, r, 0), listCellText(list, r, 1), listCellText(list, r, 2)});
     return rows;
@@ -506,11 +506,11 @@ std::int64_t monotonicNs()
 
 const char* const kCouriers[] = {"中通", "申通", "韵达", "顺丰", "EMS"};
 
-std::string without(const std::vector<SavedRow>& rows, const std::string& number, std::vector<SavedRow>& out)
+std::string without(const std::vector<FileRow>& rows, const std::string& number, std::vector<FileRow>& out)
 {
     out.clear();
     int found = 0;
-    for (const SavedRow& r : rows) {
+    for (const FileRow& r : rows) {
         if (r.number == number)
             ++found;
         else
@@ -519,15 +519,15 @@ std::string without(const std::vector<SavedRow>& rows, const std::string& number
     return found == 1 ? "" : std::to_string(found) + " records " + number;
 }
 
-std::multiset<std::tuple<std::string, std::string, std::string>> texts(const std::vector<SavedRow>& rows)
+std::multiset<std::tuple<std::string, std::string, std::string>> texts(const std::vector<FileRow>& rows)
 {
     std::multiset<std::tuple<std::string, std::string, std::string>> set;
-    for (const SavedRow& r : rows)
+    for (const FileRow& r : rows)
         set.emplace(r.number, r.company, r.remark);
     return set;
 }
 
-int indexOf(const std::vector<SavedRow>& rows, const std::string& number)
+int indexOf(const std::vector<FileRow>& rows, const std::string& number)
 {
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (rows[i].number == number)
@@ -537,7 +537,7 @@ int indexOf(const std::vector<SavedRow>& rows, const std::string& number)
 
 // Whether the file after the command is what the command's report promises of the file before it.
 // Empty when it is; else why not.
-std::string postconditionFault(const std::vector<std::string>& c, const std::vector<SavedRow>& shown,
+std::string postconditionFault(const std::vector<std::string>& c, const std::vector<FileRow>& shown,
                                const Outcome& outcome, const SavedFile& before, const SavedFile& after)
 {
     if (before.ragged || after.ragged)
@@ -575,18 +575,18 @@ std::string postconditionFault(const std::vector<std::string>& c, const std::vec
         // The file's order is the one the list shows, for the records both hold.
         std::vector<std::string> inFile, inList;
         const auto listed = shownRows();
-        for (const SavedRow& r : after.rows)
+        for (const FileRow& r : after.rows)
             if (indexOf(listed, r.number) >= 0)
                 inFile.push_back(r.number);
-        for (const SavedRow& r : listed)
+        for (const FileRow& r : listed)
             if (indexOf(after.rows, r.number) >= 0)
                 inList.push_back(r.number);
         return inFile == inList ? "" : "the file's order is not the list's";
     }
     // drag: beside the neighbours it was dropped between, where the file still holds them.
-    std::vector<SavedRow> moved = shown;
+    std::vector<FileRow> moved = shown;
     const int from = number(c[1]), to = number(c[2]);
-    const SavedRow dragged = moved[std::size_t(from)];
+    const FileRow dragged = moved[std::size_t(from)];
     moved.erase(moved.begin() + from);
     moved.insert(moved.begin() + to, dragged);
     const int at = indexOf(after.rows, dragged.number);
@@ -628,7 +628,7 @@ int interleave(const std::string& dir, const std::string& name, int seconds, uns
     clock.start();
     for (int seq = 1; clock.elapsed() < seconds * 1000LL; ++seq) {
         QTest::qWait(int(rng() % 15));
-        const std::vector<SavedRow> shown = shownRows();
+        const std::vector<FileRow> shown = shownRows();
         const int rows = int(shown.size());
         const unsigned roll = rng() % 100;
         const std::string token = name + std::to_string(10000 + seq).substr(1);

@@ -11,10 +11,10 @@
 
 namespace kuvona::test {
 
-struct SavedRow
+struct FileRow
 {
-    bool operator==(const SavedRow&) const = default;
-    auto operator<=>(const SavedRow&) const = default;
+    bool operator==(const FileRow&) const = default;
+    auto operator<=>(const FileRow&) const = default;
     std::int32_t serial = 0;
     std::string number, company, remark; // GBK, each up to its first zero byte
 };
@@ -22,7 +22,7 @@ struct SavedRow
 struct SavedFile
 {
     bool operator==(const SavedFile&) const = default;
-    std::vector<SavedRow> rows;
+    std::vector<FileRow> rows;
     std::int32_t nextSerial = 0;
     // Bytes that do not add up: a count above the records present, or a tail that is not whole records.
     bool ragged = false;

@@ -75,7 +75,7 @@ SavedFile startingStore(std::mt19937& rng, int count)
 std::string fileBytes(const SavedFile& file)
 {
     std::string bytes = templateBytes();
-    for (const SavedRow& r : file.rows)
+    for (const FileRow& r : file.rows)
         bytes += makeRecord(r.serial, r.number, r.company, r.remark);
     putInt32(bytes, 16, std::int32_t(file.rows.size()));
     putInt32(bytes, 20, file.nextSerial);
@@ -146,11 +146,11 @@ Run makeRun(Kind kind, int count, std::mt19937& rng)
     case Sort: {
         const int column = int(rng() % 3);
         run.command = "sort|" + std::to_string(column);
-        const auto key = [column](const SavedRow& r) {
+        const auto key = [column](const FileRow& r) {
             return column == 0 ? r.number : column == 1 ? r.company : r.remark;
         };
         std::stable_sort(a.rows.begin(), a.rows.end(),
-                         [&](const SavedRow& x, const SavedRow& y) { return key(x) < key(y); });
+                         [&](const FileRow& x, const FileRow& y) { return key(x) < key(y); });
         // The serials may stay with their records or with their places.
         SavedFile inPlace = a;
         for (std::size_t i = 0; i < a.rows.size(); ++i)
@@ -161,7 +161,7 @@ Run makeRun(Kind kind, int count, std::mt19937& rng)
     case Drag: {
         const int to = int(rng() % unsigned(count));
         run.command = "drag|" + std::to_string(row) + "|" + std::to_string(to);
-        const SavedRow moved = a.rows[std::size_t(row)];
+        const FileRow moved = a.rows[std::size_t(row)];
         a.rows.erase(a.rows.begin() + row);
         a.rows.insert(a.rows.begin() + to, moved);
         // Written anew in the list's order, with new serials.
@@ -189,9 +189,9 @@ std::string judge(const SavedFile& actual, const SavedFile& before, const std::v
         if (actual == a)
             return {};
     std::set<std::string> known, numbers;
-    for (const SavedRow& r : before.rows)
+    for (const FileRow& r : before.rows)
         known.insert(r.number + r.company + r.remark);
-    for (const SavedRow& r : after.front().rows)
+    for (const FileRow& r : after.front().rows)
         known.insert(r.number + r.company + r.remark);
     std::string faults;
     int more = 0;
@@ -203,7 +203,7 @@ std::string judge(const SavedFile& actual, const SavedFile& before, const std::v
         else
             faults += (faults.empty() ? "" : ", ") + what;
     };
-    for (const SavedRow& r : actual.rows) {
+    for (const FileRow& r : actual.rows) {
         if (r.serial <= 0)
             add("a record left marked deleted");
         if (!known.count(r.number + r.company + r.remark))
@@ -211,9 +211,9 @@ std::string judge(const SavedFile& actual, const SavedFile& before, const std::v
         if (!numbers.insert(r.number).second)
             add("a duplicated record (" + r.number + ")");
     }
-    for (const SavedRow& r : before.rows) {
+    for (const FileRow& r : before.rows) {
         const bool kept = std::any_of(after.front().rows.begin(), after.front().rows.end(),
-                                      [&](const SavedRow& x) { return x.number == r.number; });
+                                      [&](const FileRow& x) { return x.number == r.number; });
         if (kept && !numbers.count(r.number))
             add("a lost record (" + r.number + ")");
         if (!kept && numbers.count(r.number) && actual.rows.size() != before.rows.size())
