@@ -583,7 +583,9 @@ std::string postconditionFault(const std::vector<std::string>& c, const std::vec
                 inList.push_back(r.number);
         return inFile == inList ? "" : "the file's order is not the list's";
     }
-    // drag: beside the neighbours it was dropped between, where the file still holds them.
+    // drag: beside the record it was dropped on (after it when dragged down, before it when dragged
+    // up); with a list that showed the file as it was, also between both its new neighbours. Records
+    // the list did not show (another instance's) may lie between.
     std::vector<FileRow> moved = shown;
     const int from = number(c[1]), to = number(c[2]);
     const FileRow dragged = moved[std::size_t(from)];
@@ -592,13 +594,32 @@ std::string postconditionFault(const std::vector<std::string>& c, const std::vec
     const int at = indexOf(after.rows, dragged.number);
     if (at < 0)
         return "the dragged record is gone";
-    if (to > 0 && indexOf(before.rows, moved[std::size_t(to - 1)].number) >= 0 &&
-        (at == 0 || after.rows[std::size_t(at - 1)].number != moved[std::size_t(to - 1)].number))
-        return "not after " + moved[std::size_t(to - 1)].number;
-    if (std::size_t(to + 1) < moved.size() && indexOf(before.rows, moved[std::size_t(to + 1)].number) >= 0 &&
-        (std::size_t(at + 1) >= after.rows.size() ||
-         after.rows[std::size_t(at + 1)].number != moved[std::size_t(to + 1)].number))
-        return "not before " + moved[std::size_t(to + 1)].number;
+    const auto shownNeighbour = [&](int step) {
+        for (int i = at + step; i >= 0 && i < int(after.rows.size()); i += step)
+            if (indexOf(moved, after.rows[std::size_t(i)].number) >= 0)
+                return after.rows[std::size_t(i)].number;
+        return std::string();
+    };
+    const auto expectedNeighbour = [&](int step) {
+        for (int i = to + step; i >= 0 && i < int(moved.size()); i += step)
+            if (indexOf(before.rows, moved[std::size_t(i)].number) >= 0)
+                return moved[std::size_t(i)].number;
+        return std::string();
+    };
+    bool fresh = shown.size() == before.rows.size();
+    for (std::size_t i = 0; fresh && i < shown.size(); ++i)
+        fresh = shown[i].number == before.rows[i].number;
+    for (const int step : {-1, 1}) {
+        const bool droppedOn = (from < to && step == -1) || (from > to && step == 1);
+        if ((fresh || droppedOn) && shownNeighbour(step) != expectedNeighbour(step))
+            return std::string(step < 0 ? "not after " : "not before ") + expectedNeighbour(step) + " but " +
+                   shownNeighbour(step) + " (dropped on " + shown[std::size_t(to)].number + ", at " +
+                   std::to_string(indexOf(before.rows, shown[std::size_t(to)].number)) + " before and " +
+                   std::to_string(indexOf(after.rows, shown[std::size_t(to)].number)) +
+                   " after; the dragged one at " + std::to_string(indexOf(before.rows, dragged.number)) +
+                   " before and " + std::to_string(at) + " after" +
+                   (fresh ? "" : "; the list was out of date") + ")";
+    }
     return "";
 }
 

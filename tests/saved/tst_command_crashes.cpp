@@ -164,10 +164,12 @@ Run makeRun(Kind kind, int count, std::mt19937& rng)
         const FileRow moved = a.rows[std::size_t(row)];
         a.rows.erase(a.rows.begin() + row);
         a.rows.insert(a.rows.begin() + to, moved);
-        // Written anew in the list's order, with new serials.
+        // The records keep their serials, or are written anew in the list's order with new ones.
+        SavedFile renumbered = a;
         for (std::size_t i = 0; i < a.rows.size(); ++i)
-            a.rows[i].serial = b.nextSerial + std::int32_t(i);
-        a.nextSerial = b.nextSerial + std::int32_t(a.rows.size());
+            renumbered.rows[i].serial = b.nextSerial + std::int32_t(i);
+        renumbered.nextSerial = b.nextSerial + std::int32_t(a.rows.size());
+        run.after.push_back(renumbered);
         break;
     }
     case kKinds:

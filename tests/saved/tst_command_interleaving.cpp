@@ -53,6 +53,7 @@ struct Value
 {
     std::string company, remark; // UTF-8
     bool reported = false;       // the command said it succeeded
+    bool creation = false;       // saved (not edited) with these
     long long t0 = 0, t1 = 0;
 };
 
@@ -63,7 +64,14 @@ class TestCommandInterleaving : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid() && m_runtime.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && m_runtime.isValid());
+        // The logs and the file, for a look at a failure.
+        m_dir.setAutoRemove(!qEnvironmentVariableIsSet("KUVONA_INTERLEAVE_KEEP"));
+        if (!m_dir.autoRemove())
+            qInfo("keeping %s", qPrintable(m_dir.path()));
+    }
     void twoInstancesAtOnce();
 
 private:
@@ -85,7 +93,7 @@ void TestCommandInterleaving::twoInstancesAtOnce()
             const std::string courier = kCouriers[i % 5];
             const std::string remark = number + ":初";
             bytes += makeRecord(33 + i, number, gbk(courier), gbk(remark));
-            values[number].push_back({courier, remark, true, 0, 0});
+            values[number].push_back({courier, remark, true, true, 0, 0});
             saved.insert(number);
         }
         putInt32(bytes, 16, 30);
@@ -139,11 +147,11 @@ void TestCommandInterleaving::twoInstancesAtOnce()
                                  " ms: " + e.at("boxes"));
             }
             if (verb == "auto" || verb == "add") {
-                values[token].push_back({e.at("arg2"), verb == "add" ? e.at("arg3") : "", ok, t0, t1});
+                values[token].push_back({e.at("arg2"), verb == "add" ? e.at("arg3") : "", ok, true, t0, t1});
                 if (ok)
                     saved.insert(token);
             } else if (verb == "edit") {
-                values[token].push_back({e.at("arg3"), e.at("arg4"), ok, t0, t1});
+                values[token].push_back({e.at("arg3"), e.at("arg4"), ok, false, t0, t1});
             } else if (verb == "delete" && ok) {
                 deleted.insert(token);
             }
@@ -180,15 +188,14 @@ void TestCommandInterleaving::twoInstancesAtOnce()
             fault(another ? "misplaced" : "torn", number + " holds " + company + " | " + remark);
             continue;
         }
-        const bool created = held == history.begin();
         if (!held->reported) {
-            fault(created ? "unreported" : "edit lost",
-                  number + " holds a change reported as not made: " + company + " | " + remark);
+            fault("unreported", number + " holds a " + (held->creation ? "save" : "change") +
+                                    " reported as not made: " + company + " | " + remark);
             continue;
         }
         // The last reported edit wins; of edits that overlapped in time, any may.
-        const bool overtaken = std::any_of(history.begin() + 1, history.end(), [&](const Value& v) {
-            return &v != &*held && v.reported && (created || v.t0 > held->t1);
+        const bool overtaken = std::any_of(history.begin(), history.end(), [&](const Value& v) {
+            return &v != &*held && v.reported && !v.creation && (held->creation || v.t0 > held->t1);
         });
         if (overtaken)
             fault("edit lost", number + " holds " + remark + ", overtaken by a reported edit");
