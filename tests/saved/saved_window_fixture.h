@@ -3,9 +3,12 @@
 // A main window over a Danhao.edb of chosen records in a temporary program directory, for the tests
 // of the saved list's commands that work through the window.
 
+#include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
@@ -97,6 +100,33 @@ inline std::string readBytes(const std::string& path)
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A click on the middle of a column's header.
+inline void clickHeader(ReportListView& list, int column)
+{
+    QHeaderView* header = list.horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                    header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+// A left-button drag from row `from` over the rows up to `to`, through the window system;
+// `meanwhile` runs while the button is held over `to`.
+inline void dragRow(
+    ReportListView& list, int from, int to, const std::function<void()>& meanwhile = [] {})
+{
+    QWindow* window = list.window()->windowHandle();
+    const auto at = [&](int row) {
+        return list.viewport()->mapTo(list.window(),
+                                      list.visualRect(list.listModel()->index(row, 0)).center());
+    };
+    QTest::mousePress(window, Qt::LeftButton, {}, at(from));
+    const int step = to > from ? 1 : -1;
+    for (int row = from; row != to + step; row += step)
+        QTest::mouseMove(window, at(row) + QPoint(row == from ? 3 : 0, 1));
+    meanwhile();
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(to) + QPoint(0, 1));
 }
 
 class SavedWindow

@@ -35,14 +35,6 @@ std::vector<int> numbers(const QString& text)
 // Records whose three columns sort into three different orders, none of them byte order.
 const std::vector<SavedRecord> kThree = {{"B", "x", "3"}, {"a", "z", "2"}, {"C", "y", "1"}};
 
-void clickHeader(ReportListView& list, int column)
-{
-    QHeaderView* header = list.horizontalHeader();
-    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                    header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-}
-
 } // namespace
 
 class TestColumnSort : public QObject

@@ -56,31 +56,6 @@ void otherInstance(const std::string& path, const QString& change)
     writeBytes(path, bytes);
 }
 
-void clickHeader(ReportListView& list, int column)
-{
-    QHeaderView* header = list.horizontalHeader();
-    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                    header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-}
-
-// A left-button drag from row `from` over the rows up to `to`, through the window system;
-// `meanwhile` runs while the button is held over `to`.
-void dragRow(ReportListView& list, int from, int to, const std::function<void()>& meanwhile)
-{
-    QWindow* window = list.window()->windowHandle();
-    const auto at = [&](int row) {
-        return list.viewport()->mapTo(list.window(),
-                                      list.visualRect(list.listModel()->index(row, 0)).center());
-    };
-    QTest::mousePress(window, Qt::LeftButton, {}, at(from));
-    const int step = to > from ? 1 : -1;
-    for (int row = from; row != to + step; row += step)
-        QTest::mouseMove(window, at(row) + QPoint(row == from ? 3 : 0, 1));
-    meanwhile();
-    QTest::mouseRelease(window, Qt::LeftButton, {}, at(to) + QPoint(0, 1));
-}
-
 // Runs `drive` on the first modal window that opens; closes it if `drive` left it open.
 void whenModalOpens(const std::function<void(QWidget*)>& drive)
 {
