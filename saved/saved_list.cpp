@@ -83,8 +83,16 @@ void reloadSavedList()
 void initSavedList()
 {
     // A failed creation leaves an empty list; the program goes on without saved numbers.
-    createStoreIfMissing(savedStorePath());
+    const bool present = createStoreIfMissing(savedStorePath());
     reloadSavedList();
+    // A file that is there but refused (damaged, not a store, or held by another program past the
+    // wait) would otherwise look like an empty list, and every save would fail without a reason.
+    if (present && !openSavedStore()) {
+        messageBox(gbk("无法读取单号文件 Danhao.edb（文件已损坏或正被其他程序占用），程序没有改动它。"),
+                   gbk("提示"), BoxWarningOk);
+        return;
+    }
+    closeStore();
 }
 
 std::optional<SavedRow> savedRowAt(int row)

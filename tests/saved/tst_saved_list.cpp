@@ -128,6 +128,8 @@ private slots:
     void cleanup();
 
     void startUpWritesTheTemplate();
+    void startUpRefusesAndReports_data();
+    void startUpRefusesAndReports();
     void autoSave_data();
     void autoSave();
     void autoSaveOffSavesNothing();
@@ -303,15 +305,51 @@ void TestSavedList::startUpWritesTheTemplate()
     QCOMPARE(listRowCount(*m_list), 0);
     QVERIFY(currentStorePath().empty());
 
-    // Something named Danhao.edb that is not a store is left alone, and the list stays empty.
-    delete m_window;
-    m_window = nullptr;
-    QFile::remove(storePath());
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Danhao.edb")));
+    QVERIFY(messageBoxSeam::shown().empty());
+}
+
+void TestSavedList::startUpRefusesAndReports_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: a directory named Danhao.edb
+
+    QByteArray huge = QByteArray::fromStdString(storeWithRecords(2));
+    huge[24] = '\xFF';
+    huge[25] = '\xFF';
+    huge[26] = '\xFF';
+    huge[27] = '\x7F';
+    // clang-format off
+    QTest::newRow("a directory")              << QByteArray();
+    QTest::newRow("not a store")              << QByteArray("WEDX and more bytes than a header has............");
+    QTest::newRow("record length 0x7FFFFFFF") << huge;
+    // clang-format on
+}
+
+// Something named Danhao.edb that is not a store, or a store too damaged to repair, is left alone
+// byte for byte; the list stays empty and the user is told why nothing shows.
+void TestSavedList::startUpRefusesAndReports()
+{
+    QFETCH(QByteArray, content);
+    if (content.isEmpty()) {
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Danhao.edb")));
+    } else {
+        QFile file(storePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    messageBoxSeam::clear();
+    messageBoxSeam::setAutoAnswer(true);
     m_window = new MainWindow;
     m_list = m_window->findChild<ReportListView*>(q("超级列表框1"));
-    QVERIFY(QFileInfo(storePath()).isDir());
+    if (content.isEmpty())
+        QVERIFY(QFileInfo(storePath()).isDir());
+    else
+        QCOMPARE(QByteArray::fromStdString(fileBytes()), content);
     QCOMPARE(listRowCount(*m_list), 0);
+    const auto shown = messageBoxSeam::shown();
+    QCOMPARE(shown.size(), std::size_t(1));
+    QCOMPARE(shown[0].text,
+             gbk("无法读取单号文件 Danhao.edb（文件已损坏或正被其他程序占用），程序没有改动它。"));
+    QCOMPARE(shown[0].kind, 48);
 }
 
 void TestSavedList::autoSave_data()
