@@ -262,6 +262,8 @@ void TestStaleList::commandWhileOtherInstanceHoldsTheFile_data()
     QTest::newRow("delete waits")     << "delete"    << 300 << "34:R1 35:R2 37:R4 38:R5"  << "删除成功！";
     QTest::newRow("sort waits")       << "sort"      << 300 << "38:R5 37:R4 36:R3 35:R2 34:R1" << "";
     QTest::newRow("drag waits")       << "drag"      << 300 << "35:R2 36:R3 34:R1 37:R4 38:R5" << "";
+    QTest::newRow("add waits")        << "add"       << 300 << "34:R1 35:R2 36:R3 37:R4 38:R5 39:NEWA" << "添加成功！";
+    QTest::newRow("edit waits")       << "edit"      << 300 << "34:R1 35:R2 36:E 37:R4 38:R5" << "编辑成功！";
     QTest::newRow("auto-save fails")  << "auto-save" << -1  << unchanged << "单号保存失败！";
     QTest::newRow("sort fails")       << "sort"      << -1  << unchanged << "保存排序失败！";
     QTest::newRow("drag fails")       << "drag"      << -1  << unchanged << "保存拖动失败！";
@@ -290,8 +292,23 @@ void TestStaleList::commandWhileOtherInstanceHoldsTheFile()
         QTest::keyClick(&list, Qt::Key_Delete);
     else if (command == QLatin1String("sort"))
         clickHeader(list, 0);
-    else
+    else if (command == QLatin1String("drag"))
         dragRow(list, 0, 2);
+    else {
+        // The add window, or the edit window of the third row: its number replaced and saved.
+        whenModalOpens([&](QWidget* modal) {
+            auto* window = qobject_cast<NumberWindow*>(modal);
+            QVERIFY(window);
+            window->numberEdit()->setText(command == QLatin1String("add") ? QStringLiteral("NEWA")
+                                                                          : QStringLiteral("E"));
+            QTest::mouseClick(window->okButton(), Qt::LeftButton);
+        });
+        if (command == QLatin1String("add"))
+            showAddNumberWindow();
+        else
+            QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
+                               list.visualRect(list.listModel()->index(2, 0)).center());
+    }
     QCOMPARE(QString::fromStdString(recordList(readBytes(saved.storePath()))), records);
     const auto boxes = boxesAfterTheQuestion();
     if (message.isEmpty()) {
