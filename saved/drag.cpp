@@ -85,23 +85,25 @@ void copyRow(ReportListModel& model, int from, int to)
     model.setValue(to, model.value(from));
 }
 
-// The store part of a drop: the dragged row's record moves to the place of the drop row's record,
-// both found by serial in the file as it is now, so that what another instance saved or deleted
-// meanwhile stays as it did. Whole records move: each keeps its serial. The list is reloaded.
-void saveDraggedRow(const SavedRow& dragged, const SavedRow& dropped)
+// The store part of a drop: the dragged row's record goes next to the drop row's record, both found
+// by serial in the file as it is now, so that what another instance saved or deleted meanwhile stays
+// as it did. The side is the one the user saw: dragged down, after the drop record; up, before it.
+// The file's own order may differ from the list's (another instance sorted it), so the positions in
+// the file cannot tell the direction. Whole records move: each keeps its serial. The list is reloaded.
+void saveDraggedRow(const SavedRow& dragged, const SavedRow& dropped, bool downward)
 {
     openSavedStore();
     const SavedChange result =
         changeSavedRecords([&](std::vector<StoredRecord>& records, const SavedFields& f) {
             const std::ptrdiff_t from = findSavedRecord(records, f, dragged);
-            const std::ptrdiff_t to = findSavedRecord(records, f, dropped);
-            if (from < 0 || to < 0)
+            if (from < 0 || findSavedRecord(records, f, dropped) < 0)
                 return SavedChange::Stale;
-            const auto begin = records.begin();
-            if (from < to)
-                std::rotate(begin + from, begin + from + 1, begin + to + 1);
-            else
-                std::rotate(begin + to, begin + from, begin + from + 1);
+            if (from != findSavedRecord(records, f, dropped)) {
+                StoredRecord moved = std::move(records[static_cast<std::size_t>(from)]);
+                records.erase(records.begin() + from);
+                const std::ptrdiff_t to = findSavedRecord(records, f, dropped);
+                records.insert(records.begin() + (downward ? to + 1 : to), std::move(moved));
+            }
             return replaceAllRecords(records) ? SavedChange::Done : SavedChange::Failed;
         });
     if (result == SavedChange::Stale) {
@@ -177,14 +179,15 @@ void onSavedListLeftButtonUp(int, int, int)
     }
     const std::optional<SavedRow> dragged = savedRowAt(state.dragSource);
     const std::optional<SavedRow> dropped = savedRowAt(state.dragTarget - 1);
-    if (state.dragTarget > state.dragSource) {
+    const bool downward = state.dragTarget > state.dragSource;
+    if (downward) {
         moveSavedRow(true);
         listSetCurrentSelection(*list, state.dragTarget - 1);
     } else {
         moveSavedRow(false);
     }
     endDrag(*list);
-    saveDraggedRow(*dragged, *dropped);
+    saveDraggedRow(*dragged, *dropped, downward);
 }
 
 void moveSavedRow(bool downward)

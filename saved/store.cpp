@@ -254,6 +254,44 @@ FileLocks::Result settleJournal(Store& s)
                                                        : FileLocks::Result::Failed;
 }
 
+// A disk writes a 512-byte sector whole or not at all, and a kill cannot cut a write inside one page
+// of the page cache; a write within one sector is therefore never found half done. Any other write
+// may be: a kill between two pages, a power cut between two sectors.
+constexpr std::int64_t kAtomicWriteUnit = 512;
+
+bool mayTear(std::int64_t position, std::int64_t length)
+{
+    return position / kAtomicWriteUnit != (position + length - 1) / kAtomicWriteUnit;
+}
+
+// Writes `bytes` over `old` (the bytes there now, under the caller's lock of the record) so that
+// neither a failure nor a crash leaves a mix of the two. A write that may tear is made as a change
+// of its own: its old bytes are journalled and synced first, then written over and synced, and
+// deleting the journal commits, just as for the multi-record changes; the journal needs the whole
+// file, which another process holding any lock of it refuses at once.
+bool overwriteRecordBytes(Store& s, const void* bytes, const void* old, std::int64_t length,
+                          std::int64_t position)
+{
+    if (!mayTear(position, length))
+        return overwrite(s.fd, bytes, old, length, position);
+    WholeFileLock whole(s.locks);
+    const std::int64_t fileEnd = fileLength(s.fd);
+    if (!whole.granted() || fileEnd < position + length)
+        return false;
+    store_journal::Journal journal;
+    journal.originalLength = fileEnd;
+    journal.segments.push_back(
+        {position, std::string(static_cast<const char*>(old), static_cast<std::size_t>(length))});
+    if (!store_journal::write(s.journalPath, journal))
+        return false;
+    if (writeExactly(s.fd, bytes, length, position) && store_io::ops().fsync(s.fd) == 0 &&
+        store_journal::remove(s.journalPath))
+        return true;
+    // Still hot when this fails too: the next open or change rolls it back.
+    store_journal::recover(s.fd, s.journalPath);
+    return false;
+}
+
 // Reads the header and descriptors, checks them and repairs the record area; the whole file is
 // locked by the caller and any journal already rolled back.
 bool loadAndRepair(Store& s)
@@ -507,7 +545,7 @@ bool writeField(const std::string& fieldName, const std::string& value)
     std::string bytes(static_cast<std::size_t>(f->width), '\0');
     const std::string text = bytesToText(value);
     std::copy_n(text.begin(), std::min(text.size(), bytes.size()), bytes.begin());
-    return overwrite(s.fd, bytes.data(), old.data(), f->width, position);
+    return overwriteRecordBytes(s, bytes.data(), old.data(), f->width, position);
 }
 
 bool appendBlankRecord()
@@ -550,8 +588,8 @@ bool modifyRecord(const std::vector<std::string>& values)
         // c_str() supplies the terminating zero.
         std::copy_n(text.c_str(), copied, image.begin() + f.offset);
     }
-    return overwrite(s.fd, image.data() + kSerialSize, old.data() + kSerialSize,
-                     s.header.recordLength - kSerialSize, record + kSerialSize);
+    return overwriteRecordBytes(s, image.data() + kSerialSize, old.data() + kSerialSize,
+                                s.header.recordLength - kSerialSize, record + kSerialSize);
 }
 
 bool deleteRecord()
@@ -573,7 +611,7 @@ bool deleteRecord()
         return true;
     unsigned char marked[4];
     storeInt32(marked, -value);
-    return overwrite(s.fd, marked, serial, 4, record);
+    return overwriteRecordBytes(s, marked, serial, 4, record);
 }
 
 namespace {

@@ -30,7 +30,8 @@ const std::vector<SavedRecord> kFive = {
 const std::string kOutOfDate = gbk("单号列表已被另一个窗口更改，已重新载入，请重试。");
 
 // What another instance does to the file, through a descriptor of its own: "add" appends NEWB with
-// the next serial, "del S" removes the record with serial S, "edit S" gives it the number R9.
+// the next serial, "del S" removes the record with serial S, "edit S" gives it the number R9,
+// "reverse" turns the order of the records round (a sort the other way).
 void otherInstance(const std::string& path, const QString& change)
 {
     std::string bytes = readBytes(path);
@@ -41,6 +42,13 @@ void otherInstance(const std::string& path, const QString& change)
         bytes += makeRecord(next, "NEWB", "CB", "MB");
         putInt32(bytes, 16, count + 1);
         putInt32(bytes, 20, next + 1);
+    } else if (words[0] == QLatin1String("reverse")) {
+        std::vector<std::string> records;
+        for (std::int32_t i = 0; i < count; ++i)
+            records.push_back(bytes.substr(332 + 136 * std::size_t(i), 136));
+        bytes.resize(332);
+        for (auto r = records.rbegin(); r != records.rend(); ++r)
+            bytes += *r;
     } else {
         const std::int32_t serial = words[1].toInt();
         for (std::int32_t i = 0; i < count; ++i) {
@@ -139,6 +147,8 @@ void TestStaleList::commandAfterOtherInstance_data()
     QTest::newRow("drag R1 to R3, B edited R4")  << "drag 0 2" << "edit 37" << "35:R2 36:R3 34:R1 37:R9 38:R5"        << "";
     QTest::newRow("drag R5 to R2, B added")      << "drag 4 1" << "add"     << "34:R1 38:R5 35:R2 36:R3 37:R4 39:NEWB" << "";
     QTest::newRow("drag R5 to R2, B deleted R4") << "drag 4 1" << "del 37"  << "34:R1 38:R5 35:R2 36:R3"              << "";
+    QTest::newRow("drag R1 to R3, B reversed")   << "drag 0 2" << "reverse" << "38:R5 37:R4 36:R3 34:R1 35:R2"        << "";
+    QTest::newRow("drag R5 to R2, B reversed")   << "drag 4 1" << "reverse" << "37:R4 36:R3 38:R5 35:R2 34:R1"        << "";
     QTest::newRow("drag R1 to R3, B deleted R1") << "drag 0 2" << "del 34"  << "35:R2 36:R3 37:R4 38:R5"              << stale;
     QTest::newRow("drag R1 to R3, B deleted R3") << "drag 0 2" << "del 36"  << "34:R1 35:R2 37:R4 38:R5"              << stale;
     QTest::newRow("drag R1 to R3, B edited R1")  << "drag 0 2" << "edit 34" << "34:R9 35:R2 36:R3 37:R4 38:R5"        << stale;
@@ -252,6 +262,8 @@ void TestStaleList::commandWhileOtherInstanceHoldsTheFile_data()
     QTest::newRow("delete waits")     << "delete"    << 300 << "34:R1 35:R2 37:R4 38:R5"  << "删除成功！";
     QTest::newRow("sort waits")       << "sort"      << 300 << "38:R5 37:R4 36:R3 35:R2 34:R1" << "";
     QTest::newRow("drag waits")       << "drag"      << 300 << "35:R2 36:R3 34:R1 37:R4 38:R5" << "";
+    QTest::newRow("add waits")        << "add"       << 300 << "34:R1 35:R2 36:R3 37:R4 38:R5 39:NEWA" << "添加成功！";
+    QTest::newRow("edit waits")       << "edit"      << 300 << "34:R1 35:R2 36:E 37:R4 38:R5" << "编辑成功！";
     QTest::newRow("auto-save fails")  << "auto-save" << -1  << unchanged << "单号保存失败！";
     QTest::newRow("sort fails")       << "sort"      << -1  << unchanged << "保存排序失败！";
     QTest::newRow("drag fails")       << "drag"      << -1  << unchanged << "保存拖动失败！";
@@ -280,8 +292,23 @@ void TestStaleList::commandWhileOtherInstanceHoldsTheFile()
         QTest::keyClick(&list, Qt::Key_Delete);
     else if (command == QLatin1String("sort"))
         clickHeader(list, 0);
-    else
+    else if (command == QLatin1String("drag"))
         dragRow(list, 0, 2);
+    else {
+        // The add window, or the edit window of the third row: its number replaced and saved.
+        whenModalOpens([&](QWidget* modal) {
+            auto* window = qobject_cast<NumberWindow*>(modal);
+            QVERIFY(window);
+            window->numberEdit()->setText(command == QLatin1String("add") ? QStringLiteral("NEWA")
+                                                                          : QStringLiteral("E"));
+            QTest::mouseClick(window->okButton(), Qt::LeftButton);
+        });
+        if (command == QLatin1String("add"))
+            showAddNumberWindow();
+        else
+            QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
+                               list.visualRect(list.listModel()->index(2, 0)).center());
+    }
     QCOMPARE(QString::fromStdString(recordList(readBytes(saved.storePath()))), records);
     const auto boxes = boxesAfterTheQuestion();
     if (message.isEmpty()) {

@@ -86,6 +86,14 @@ Scenario scenario(const QString& name)
         s.run = [] {
             return goToRecord(3) && modifyRecord({"M3", "MC"});
         };
+    } else if (name == "modifyRecord across a page") {
+        // The 28th record lies across the first page boundary (4004..4140): its write is journalled.
+        s.before = storeWithRecords(30);
+        s.after = s.before;
+        s.after.replace(332 + 136 * 27, 136, makeRecord(61, "M28", "MC", std::string(99, 'x')));
+        s.run = [] {
+            return goToRecord(28) && modifyRecord({"M28", "MC", std::string(99, 'x')});
+        };
     } else if (name == "deleteRecord") {
         s.after = f;
         putInt32(s.after, 332 + 136 * 6, -40);
@@ -162,9 +170,9 @@ void TestStoreFaults::everyFaultPoint_data()
     QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("mode");
-    const char* operations[] = {"appendRecord", "appendBlankRecord", "writeField",
-                                "modifyRecord", "deleteRecord",      "purgeDeleted",
-                                "clearStore",   "replaceAllRecords", "open with repair"};
+    const char* operations[] = {
+        "appendRecord", "appendBlankRecord", "writeField", "modifyRecord",      "modifyRecord across a page",
+        "deleteRecord", "purgeDeleted",      "clearStore", "replaceAllRecords", "open with repair"};
     const std::pair<FaultKind, FaultMode> faults[] = {
         {FaultKind::Read, FaultMode::IoError},     {FaultKind::Write, FaultMode::IoError},
         {FaultKind::Write, FaultMode::DiskFull},   {FaultKind::Write, FaultMode::ShortWrite},

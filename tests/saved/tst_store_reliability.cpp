@@ -436,11 +436,12 @@ void TestStoreReliability::killedRewrites_data()
     QTest::newRow("clear, 3000 records")   << "clear"   << 3000 << 20;
     QTest::newRow("reverse, 3000 records") << "reverse" << 3000 << 20;
     QTest::newRow("reverse, 300 records")  << "reverse" << 300  << 25;
+    QTest::newRow("modify, across a page") << "modify"  << 30   << 25;
     // clang-format on
 }
 
-// One multi-record change killed at random instants while it runs: each time, the next open must
-// find the records before it or after it, whole, each once.
+// One change killed at random instants while it runs: each time, the next open must find the
+// records before it or after it, whole, each once.
 void TestStoreReliability::killedRewrites()
 {
     QFETCH(QString, operation);
@@ -462,6 +463,13 @@ void TestStoreReliability::killedRewrites()
                      [](const std::string& r) { return getInt32(r, 0) > 0; });
     else if (operation == "reverse")
         kept.assign(recs.rbegin(), recs.rend());
+    else if (operation == "modify")
+        kept = recs;
+    // The 28th record lies across the first page boundary (4004..4140); the edit changes bytes on
+    // both sides of it.
+    const std::string longRemark(99, 'x');
+    if (operation == "modify")
+        kept[27] = makeRecord(getInt32(recs[27], 0), "M28", "MC", longRemark);
     std::string after = before.substr(0, 332);
     for (const auto& r : kept)
         after += r;
@@ -472,6 +480,8 @@ void TestStoreReliability::killedRewrites()
             return purgeDeleted();
         if (operation == "clear")
             return clearStore();
+        if (operation == "modify")
+            return goToRecord(28) && modifyRecord({"M28", "MC", longRemark});
         auto all = readAllRecords();
         std::reverse(all.begin(), all.end());
         return replaceAllRecords(all);
