@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/unique_fd.h"
 #include "saved/store_io.h"
 
 namespace kuvona::store_journal {
@@ -38,23 +39,6 @@ std::uint64_t fnv1a(const char* data, std::size_t size)
     }
     return h;
 }
-
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::string directoryOf(const std::string& path)
 {
@@ -116,7 +100,7 @@ bool decode(const std::string& bytes, Journal& journal)
 
 bool syncDirectoryOf(const std::string& path)
 {
-    Fd dir(::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir.get() >= 0 && store_io::ops().fsync(dir.get()) == 0;
 }
 
@@ -125,7 +109,8 @@ bool write(const std::string& path, const Journal& journal)
     const std::string bytes = encode(journal);
     bool ok = false;
     {
-        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
+        UniqueFd fd(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
         ok = fd.get() >= 0 && store_io::writeExactly(fd.get(), bytes.data(), std::int64_t(bytes.size()), 0) &&
              store_io::ops().fsync(fd.get()) == 0;
     }
@@ -137,7 +122,7 @@ bool write(const std::string& path, const Journal& journal)
 
 State inspect(const std::string& path, Journal* journal)
 {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
         return errno == ENOENT ? State::Missing : State::Invalid;
     struct stat st;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/text.h"
+#include "platform/unique_fd.h"
 #include "saved/file_lock.h"
 
 namespace kuvona {
@@ -16,23 +17,6 @@ namespace kuvona {
 using namespace store_format;
 
 namespace {
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Bytes actually read, short only at the end of the file; -1 on error.
 std::int64_t readAt(int fd, void* buffer, std::int64_t length, std::int64_t position)
@@ -66,7 +50,7 @@ bool readStoreSnapshot(const std::string& path, bool withRecords, StoreSnapshot&
 {
     snapshot = StoreSnapshot();
     // O_NONBLOCK: the open of a FIFO must not wait for a writer; the fstat below then turns it away.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         reason = std::string("cannot open: ") + std::strerror(errno);
         return false;
