@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -340,33 +341,24 @@ BENCHMARK(BM_SqliteAppend)
     ->UseRealTime();
 BENCHMARK(BM_StoreReadAll)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SqliteReadAll)->Args({1000, 0})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StorePurgeHalf)
-    ->Args({1000, 1})
-    ->Args({1000, 0})
-    ->Args({100000, 1})
-    ->Args({100000, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_StoreRewrite)
-    ->Args({1000, 1})
-    ->Args({1000, 0})
-    ->Args({10000, 1})
-    ->Args({10000, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+// Each size with its syncs (1) and without them (0), side by side, so that the cost of the syncs is
+// read off one run.
+void withAndWithoutSyncs(benchmark::internal::Benchmark* b, std::initializer_list<std::int64_t> sizes)
+{
+    for (const std::int64_t n : sizes)
+        b->Args({n, 1})->Args({n, 0});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_StorePurgeHalf)->Apply([](auto* b) { withAndWithoutSyncs(b, {1000, 100000}); });
+BENCHMARK(BM_StoreRewrite)->Apply([](auto* b) { withAndWithoutSyncs(b, {1000, 10000}); });
 BENCHMARK(BM_SqlitePurgeHalf)
     ->Args({1000, 0})
     ->Args({100000, 0})
     ->Args({1000, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_StoreClear)
-    ->Args({1000, 1})
-    ->Args({1000, 0})
-    ->Args({100000, 1})
-    ->Args({100000, 0})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_StoreClear)->Apply([](auto* b) { withAndWithoutSyncs(b, {1000, 100000}); });
 BENCHMARK(BM_SqliteClear)
     ->Args({1000, 0})
     ->Args({100000, 0})

@@ -207,10 +207,11 @@ const store_io::FileOps& killingFileOps()
     return ops;
 }
 
-KillPoint parseKillPoint(const std::string& spec)
+// "call:K:before|after|torn": stop at the K-th counted file call; anything else stops nowhere.
+KillPoint parseKillPoint(const std::string& killAt)
 {
     KillPoint k;
-    const auto parts = split(spec, ':');
+    const auto parts = split(killAt, ':');
     if (parts.size() == 3 && parts[0] == "call") {
         k.at = std::stol(parts[1]);
         k.mode = parts[2] == "after"  ? StopMode::After
